@@ -1,0 +1,142 @@
+#include "harness/replay.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "harness/eval_stats.h"
+#include "harness/recording_reader.h"
+#include "harness/scoring.h"
+#include "harness/trace_file.h"
+#include "tumblix/display_name.h"
+#include "tumblix/tumblix.h"
+
+namespace {
+
+enum class RecordingFormat { kDevice, kKFall };
+
+constexpr int kDeviceHeaderLines = 6;
+
+struct DetectionLog {
+  int count = 0;
+  int first_mode = 0;
+  int first_frame = 0;
+};
+
+void NoteDetection(DetectionLog* log, int mode, int index, int onset, int impact) {
+  log->count += 1;
+  if (log->count == 1) {
+    log->first_mode = mode;
+    log->first_frame = index;
+  }
+  if (onset <= 0) return;
+  if (onset <= index && index < impact) {
+    std::printf("InTime Detect : %d, wDownMode : %d\n", index, log->first_mode);
+  } else if (index < onset) {
+    std::printf("Early Detect : %d, wDownMode : %d (%d)\n", index, log->first_mode,
+                onset - index);
+  } else {
+    std::printf("Late Detect : %d, wDownMode : %d (%d)\n", index, log->first_mode,
+                index - impact);
+  }
+}
+
+int ReplayRecording(RecordingFormat format, const char* path, int onset, int impact) {
+  tumblix_set_display_name(path);
+
+  FILE* recording = std::fopen(path, "r");
+  if (recording == nullptr) {
+    std::printf("tumblebench: %s, not found.\n", path);
+    return -1;
+  }
+
+  // One buffer holds the trace name, then every line in turn.
+  char line[kRecordingLineBufferSize];
+  if (!FormTraceName(path, line, sizeof(line))) {
+    std::fprintf(stderr, "tumblebench: %s, no trace name can be formed from this path.\n", path);
+    std::fclose(recording);
+    return -1;
+  }
+  std::printf("Log File : %s\n\n", line);
+  if (!OpenTrace(line)) {
+    std::fclose(recording);
+    return -1;
+  }
+
+  TumblixConfig cfg;
+  tumblix_default_config(&cfg);
+  TumblixDetector detector;
+  if (tumblix_create(&detector, &cfg) == nullptr) {
+    CloseTrace();
+    std::fclose(recording);
+    return -1;
+  }
+
+  WriteTraceHeader();
+  DetectionLog detections;
+  int sample_index = 0;
+  int data_line_count = 0;
+  RawSample sample = {0, 0, 0, 0, 0, 0};
+
+  if (format == RecordingFormat::kDevice) {
+    for (int skipped = 0; skipped < kDeviceHeaderLines; ++skipped) {
+      if (std::fgets(line, sizeof(line), recording) == nullptr) break;
+    }
+  }
+  while (std::fgets(line, sizeof(line), recording) != nullptr) {
+    if (!IsDataLine(line)) continue;
+    if (format == RecordingFormat::kKFall) {
+      const bool odd = (data_line_count % 2) != 0;
+      data_line_count += 1;
+      if (odd) continue;
+      ParseKFallLine(line, &sample);
+    } else {
+      ParseDeviceLine(line, &sample);
+    }
+    const int mode = ProcessSample(&detector, &sample, onset, impact);
+    if (mode > 0) NoteDetection(&detections, mode, sample_index, onset, impact);
+    sample_index += 1;
+  }
+  const bool read_failed = std::ferror(recording) != 0;
+  std::printf("%d data, processed.\n", sample_index);
+
+  const bool trace_complete = CloseTrace();
+  std::fclose(recording);
+  tumblix_destroy(&detector);
+
+  if (read_failed) {
+    // A result over part of a recording would pass for a complete one.
+    std::fprintf(stderr, "tumblebench: %s, read error; the recording is not scored.\n", path);
+    return -1;
+  }
+  if (!trace_complete) {
+    std::fprintf(stderr, "tumblebench: %s, trace not written completely.\n", path);
+  }
+
+  ScoreRecording(ProcessEvalStats(), path, TaskNumberFromPath(path), detections.first_mode,
+                 detections.first_frame, onset, impact);
+  return 0;
+}
+
+}  // namespace
+
+int ProcessSample(TumblixDetector* detector, const RawSample* sample, int onset, int impact) {
+  const int mode = tumblix_process(detector, sample);
+  if (TraceHandle() != nullptr) WriteTraceRow(detector, sample, mode, onset, impact);
+  return mode;
+}
+
+int TaskNumberFromPath(const char* path) {
+  const size_t length = std::strlen(path);
+  if (length < 9) return -1;
+  const char first = path[length - 9];
+  const char second = path[length - 8];
+  return 10 * (first - '0') + (second - '0');
+}
+
+int ReplayDeviceRecording(const char* path, int onset, int impact) {
+  return ReplayRecording(RecordingFormat::kDevice, path, onset, impact);
+}
+
+int ReplayKFallRecording(const char* path, int onset, int impact) {
+  return ReplayRecording(RecordingFormat::kKFall, path, onset, impact);
+}

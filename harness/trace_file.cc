@@ -1,0 +1,81 @@
+#include "harness/trace_file.h"
+
+#include <cstring>
+
+#include "tumblix/ml/fall_classifier.h"
+#include "tumblix/tumblix.h"
+
+const char kTraceHeader[] =
+    "seqno,accX,accY,accZ,gyroX,gyroY,gyroZ,raw_acc,lpf_acc,raw_gyro,lpf_gyro,roll,pitch,yaw,vv,"
+    "X/D,normal,down,detect,tc\n";
+
+namespace {
+
+FILE* g_trace = nullptr;
+bool g_trace_write_failed = false;
+
+constexpr char kTraceSuffix[] = "_DSV.csv";
+constexpr size_t kReplacedLength = 4;
+
+int ScorePercent(const TumblixDetector* detector, int index) {
+  const float score = ml_tumblix_score(&detector->classifier, index);
+  const float scaled = score * 100.0f;
+  // Scores lie in [0, 1]; a NaN from a failed inference must not reach the
+  // integer conversion.
+  if (!(scaled == scaled)) return 0;
+  return static_cast<int>(scaled);
+}
+
+void NoteWrite(int result) {
+  if (result < 0) g_trace_write_failed = true;
+}
+
+}  // namespace
+
+bool FormTraceName(const char* recording_path, char* out, size_t out_size) {
+  const size_t length = std::strlen(recording_path);
+  if (length < kReplacedLength) return false;
+  const size_t stem = length - kReplacedLength;
+  if (stem + sizeof(kTraceSuffix) > out_size) return false;
+  std::memcpy(out, recording_path, stem);
+  std::memcpy(out + stem, kTraceSuffix, sizeof(kTraceSuffix));
+  return true;
+}
+
+FILE* TraceHandle() { return g_trace; }
+
+bool OpenTrace(const char* trace_path) {
+  g_trace = std::fopen(trace_path, "w+");
+  g_trace_write_failed = false;
+  return g_trace != nullptr;
+}
+
+void AttachTraceStream(FILE* stream) {
+  g_trace = stream;
+  g_trace_write_failed = false;
+}
+
+void WriteTraceHeader() { NoteWrite(std::fputs(kTraceHeader, g_trace)); }
+
+void WriteTraceRow(const TumblixDetector* detector, const RawSample* s, int mode, int onset,
+                   int impact) {
+  const MotionFeatures& f = detector->features;
+  const int seqno = detector->sample_count;
+  const bool in_span = onset > 0 && onset <= seqno && seqno < impact;
+  NoteWrite(std::fprintf(g_trace, "%d,%d,%d,%d,%d,%d,%d,", seqno, s->accX, s->accY, s->accZ,
+                         s->gyroX, s->gyroY, s->gyroZ));
+  NoteWrite(std::fprintf(g_trace, "%d,%d,%d,%d,%d,%d,%d,%.2f,", f.raw_acc, f.lpf_acc, f.raw_gyro,
+                         f.lpf_gyro, f.roll, f.pitch, f.yaw, static_cast<double>(f.vv)));
+  NoteWrite(std::fputs(in_span ? "D," : "X,", g_trace));
+  NoteWrite(std::fprintf(g_trace, "%d,%d,%d,%d\n", ScorePercent(detector, 0),
+                         ScorePercent(detector, 1), mode, mode == 1 ? 1 : 0));
+}
+
+bool CloseTrace() {
+  if (g_trace == nullptr) return true;
+  bool ok = !g_trace_write_failed;
+  if (std::fflush(g_trace) != 0 || std::ferror(g_trace)) ok = false;
+  if (std::fclose(g_trace) != 0) ok = false;
+  g_trace = nullptr;
+  return ok;
+}
