@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "harness/detection_log.h"
 #include "harness/eval_stats.h"
 #include "harness/recording_reader.h"
 #include "harness/scoring.h"
@@ -15,30 +16,6 @@ namespace {
 enum class RecordingFormat { kDevice, kKFall };
 
 constexpr int kDeviceHeaderLines = 6;
-
-struct DetectionLog {
-  int count = 0;
-  int first_mode = 0;
-  int first_frame = 0;
-};
-
-void NoteDetection(DetectionLog* log, int mode, int index, int onset, int impact) {
-  log->count += 1;
-  if (log->count == 1) {
-    log->first_mode = mode;
-    log->first_frame = index;
-  }
-  if (onset <= 0) return;
-  if (onset <= index && index < impact) {
-    std::printf("InTime Detect : %d, wDownMode : %d\n", index, log->first_mode);
-  } else if (index < onset) {
-    std::printf("Early Detect : %d, wDownMode : %d (%d)\n", index, log->first_mode,
-                onset - index);
-  } else {
-    std::printf("Late Detect : %d, wDownMode : %d (%d)\n", index, log->first_mode,
-                index - impact);
-  }
-}
 
 int ReplayRecording(RecordingFormat format, const char* path, int onset, int impact) {
   tumblix_set_display_name(path);
@@ -72,7 +49,7 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
   }
 
   WriteTraceHeader();
-  DetectionLog detections;
+  DetectionLog detections = {0, 0, 0};
   int sample_index = 0;
   int data_line_count = 0;
   RawSample sample = {0, 0, 0, 0, 0, 0};
