@@ -1,0 +1,120 @@
+// dump_windows: replays one KFall trial file through the real detector and
+// writes, for every sample, what the fall classifier holds for it, next to
+// the detector's gate and features. The training pipeline builds its model
+// inputs from this dump, so the model is trained on exactly the values that
+// a replay feeds it: the harness's reader (every second data line, scaled and
+// saturated to sensor counts), the detector's conversion back to g and deg/s
+// and the classifier's own channel scaling.
+//
+// Usage: dump_windows RECORDING.csv OUTPUT.csv
+//
+// The detector prints its diagnostic lines to standard output while its
+// window is open; the dump goes to OUTPUT.csv only. Errors go to standard
+// error with exit status 1; a usage error exits with status 2.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "harness/recording_reader.h"
+#include "harness/trace_file.h"
+#include "tumblix/display_name.h"
+#include "tumblix/tumblix.h"
+
+namespace {
+
+constexpr char kDumpHeader[] =
+    "index,seqno,acc_x500,acc_y500,acc_z500,gyro_x,gyro_y,gyro_z,"
+    "raw_acc,lpf_acc,lpf_gyro,vv,roll,pitch,open,mode\n";
+
+// The detector's own test for an open window, on the state its step left.
+int WindowOpen(const TumblixDetector& detector) {
+  return (detector.sample_count < detector.window_end &&
+          detector.sample_count >= kFirstDetectableSample)
+             ? 1
+             : 0;
+}
+
+void WriteRow(FILE* out, int index, const TumblixDetector& detector, int mode) {
+  // The row the classifier wrote last: window_pos already names the oldest.
+  const FallClassifier& classifier = detector.classifier;
+  const int newest = (classifier.window_pos + kClassifierWindowRows - 1) % kClassifierWindowRows;
+  const float* row = classifier.window[newest];
+  const MotionFeatures& f = detector.features;
+  // %.9g prints every float so that it reads back to the same bits.
+  std::fprintf(out, "%d,%d,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%d,%d,%d,%.9g,%d,%d,%d,%d\n", index,
+               detector.sample_count, row[0], row[1], row[2], row[3], row[4], row[5], f.raw_acc,
+               f.lpf_acc, f.lpf_gyro, static_cast<double>(f.vv), f.roll, f.pitch,
+               WindowOpen(detector), mode);
+}
+
+int Dump(const char* recording_path, const char* output_path) {
+  FILE* recording = std::fopen(recording_path, "r");
+  if (recording == nullptr) {
+    std::fprintf(stderr, "dump_windows: %s, not opened: %s\n", recording_path,
+                 std::strerror(errno));
+    return 1;
+  }
+  FILE* out = std::fopen(output_path, "w");
+  if (out == nullptr) {
+    std::fprintf(stderr, "dump_windows: %s, not created: %s\n", output_path, std::strerror(errno));
+    std::fclose(recording);
+    return 1;
+  }
+
+  tumblix_set_display_name(recording_path);
+  TumblixConfig cfg;
+  tumblix_default_config(&cfg);
+  // The classifier keeps pointers into its own arena: the detector stays in
+  // this frame, at one address, until it is destroyed.
+  TumblixDetector detector;
+  if (tumblix_create(&detector, &cfg) == nullptr) {
+    std::fprintf(stderr, "dump_windows: %s, the detector could not be created.\n",
+                 recording_path);
+    std::fclose(out);
+    std::fclose(recording);
+    return 1;
+  }
+
+  std::fputs(kDumpHeader, out);
+  char line[kRecordingLineBufferSize];
+  RawSample sample = {0, 0, 0, 0, 0, 0};
+  int data_line_count = 0;
+  int index = 0;
+  // Thinning as the KFall replay does it: data lines are counted from the
+  // first one, and only the even-numbered ones become samples.
+  while (std::fgets(line, sizeof(line), recording) != nullptr) {
+    if (!IsDataLine(line)) continue;
+    const bool odd = (data_line_count % 2) != 0;
+    data_line_count += 1;
+    if (odd) continue;
+    ParseKFallLine(line, &sample);
+    const int mode = tumblix_process(&detector, &sample);
+    WriteRow(out, index, detector, mode);
+    index += 1;
+  }
+  const bool read_failed = std::ferror(recording) != 0;
+  std::fclose(recording);
+  tumblix_destroy(&detector);
+  const bool write_failed = std::ferror(out) != 0;
+  const bool close_failed = std::fclose(out) != 0;
+
+  if (read_failed) {
+    std::fprintf(stderr, "dump_windows: %s, read error.\n", recording_path);
+    return 1;
+  }
+  if (write_failed || close_failed) {
+    std::fprintf(stderr, "dump_windows: %s, not written completely.\n", output_path);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: dump_windows RECORDING.csv OUTPUT.csv\n");
+    return 2;
+  }
+  return Dump(argv[1], argv[2]);
+}
