@@ -5,8 +5,9 @@ BUILD_DIR ?= build
 ASAN_BUILD_DIR ?= build-asan
 JOBS ?= 2
 DEMO_DIR ?= $(BUILD_DIR)/demo
+FUZZ_SECONDS ?= 60
 
-.PHONY: all bootstrap build demo test sanitize bench clean
+.PHONY: all bootstrap build demo test sanitize fuzz bench clean
 
 all: build
 
@@ -31,8 +32,12 @@ sanitize: bootstrap
 	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS)
 
+# Every libFuzzer target for FUZZ_SECONDS each (clang, ASan + UBSan).
+fuzz: bootstrap
+	bash tools/run_fuzzers.sh $(FUZZ_SECONDS)
+
 bench: build
 	$(BUILD_DIR)/bench/tumblebench_bench
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) build-fuzz

@@ -18,6 +18,8 @@ packages=(
   python3-openpyxl
   python3-numpy
   python3-flatbuffers
+  clang
+  libclang-rt-14-dev
 )
 
 if [[ "${1:-}" == "--with-training" ]]; then
