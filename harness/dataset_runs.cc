@@ -1,8 +1,65 @@
-// Placeholder until the data-set runs land.
 #include "harness/dataset_runs.h"
 
-int RunDataSetCommand(const char* argument) { return RunKFallLabelFile(argument); }
-int RunKFallLabelFile(const char*) { return -1; }
-int WalkKFallSubjects(const char*, int) { return 0; }
-int WalkDeviceSubjects(const char*, int) { return 0; }
-int RunDeviceLabelFile(const char*) { return -1; }
+#include <cstdio>
+#include <cstring>
+
+#include "harness/file_utils.h"
+#include "harness/label_file.h"
+#include "harness/walk_subjects.h"
+
+#ifndef TUMBLEBENCH_TROUBLEMAKER_LIST
+#error "TUMBLEBENCH_TROUBLEMAKER_LIST must name the trouble-maker list"
+#endif
+
+namespace {
+
+constexpr int kRootBufferSize = 1024;
+
+enum class WalkKind { kKFall, kDevice };
+
+int RunWalkOverCurrentDir(WalkKind kind, int label_type) {
+  char root[kRootBufferSize];
+  if (!GetCurrentDir(root, sizeof(root))) {
+    // A truncated or unreadable root would walk some other folder.
+    std::fprintf(stderr,
+                 "tumblebench: the current directory cannot be read or is longer than %d "
+                 "bytes; no walk.\n",
+                 kRootBufferSize - 1);
+    return -1;
+  }
+  return kind == WalkKind::kKFall ? WalkKFallSubjects(root, label_type)
+                                  : WalkDeviceSubjects(root, kLabelTypeDown);
+}
+
+}  // namespace
+
+const char* TroubleMakerListPath() { return TUMBLEBENCH_TROUBLEMAKER_LIST; }
+
+bool ResetTroubleMakerList(const char* path) {
+  if (!RemoveFile(path) && IsFileReadable(path)) {
+    // Appending to a list that is still there would bury the header in it.
+    std::fprintf(stderr, "tumblebench: %s, the trouble-maker list could not be removed.\n", path);
+    return false;
+  }
+  if (!AppendLine(path, kLabelHeader)) {
+    std::fprintf(stderr, "tumblebench: %s, the trouble-maker list could not be written.\n", path);
+    return false;
+  }
+  return true;
+}
+
+int RunDataSetCommand(const char* argument) {
+  if (std::strcmp(argument, "-r") == 0) return RunWalkOverCurrentDir(WalkKind::kKFall, kLabelTypeAll);
+  if (std::strcmp(argument, "-r1") == 0) {
+    return RunWalkOverCurrentDir(WalkKind::kKFall, kLabelTypeDown);
+  }
+  if (std::strcmp(argument, "-r2") == 0) {
+    return RunWalkOverCurrentDir(WalkKind::kKFall, kLabelTypeAdl);
+  }
+  if (std::strcmp(argument, "-r10") == 0) {
+    ResetTroubleMakerList(TroubleMakerListPath());
+    return RunWalkOverCurrentDir(WalkKind::kKFall, kLabelTypeAll);
+  }
+  if (std::strcmp(argument, "-all") == 0) return RunWalkOverCurrentDir(WalkKind::kDevice, 0);
+  return RunKFallLabelFile(argument);
+}

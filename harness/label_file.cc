@@ -1,0 +1,138 @@
+#include "harness/label_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "harness/dataset_runs.h"
+#include "harness/file_utils.h"
+#include "harness/replay.h"
+#include "harness/text_to_int.h"
+
+const char kLabelHeader[] =
+    "Task Code (Task ID),Description,Trial ID,Fall_onset_frame,Fall_impact_frame";
+
+namespace {
+
+constexpr int kWellFormedFields = 5;
+constexpr int kTrialField = 2;
+constexpr int kOnsetField = 3;
+constexpr int kImpactField = 4;
+
+// Where the current task code comes from; trials under a code that could not
+// be kept must not be filed under another task.
+enum class TaskCodeState { kNone, kValid, kTooLong };
+
+// Reads one line into buffer. A line that does not fit is consumed to its end
+// and reported through fits = false, so its tail never passes for a line.
+bool ReadLabelLine(FILE* file, char* buffer, int size, bool* fits) {
+  if (std::fgets(buffer, size, file) == nullptr) return false;
+  *fits = true;
+  const size_t length = std::strlen(buffer);
+  if (length > 0 && buffer[length - 1] == '\n') return true;
+  if (static_cast<int>(length) < size - 1) return true;  // last line, no line end
+  int c = std::fgetc(file);
+  if (c == EOF) return true;
+  *fits = false;
+  while (c != EOF && c != '\n') c = std::fgetc(file);
+  return true;
+}
+
+void ReplayKFallTrial(const LabelTrial* trial, void* /*context*/) {
+  char name[kRecordingNameBufferSize];
+  if (!FormRecordingName(trial->task_code, trial->trial, name, sizeof(name))) return;
+  // Label frames count at 100 per second; the replay keeps every second sample.
+  const int onset = trial->onset / 2;
+  const int impact = trial->impact / 2;
+  std::printf("\n\n%s : %4d, %4d\n\n", name, onset, impact);
+  ReplayKFallRecording(name, onset, impact);
+}
+
+void ReplayDeviceTrial(const LabelTrial* trial, void* /*context*/) {
+  char name[kRecordingNameBufferSize];
+  if (!FormRecordingName(trial->task_code, trial->trial, name, sizeof(name))) return;
+  ReplayDeviceRecording(name, 0, 0);
+}
+
+}  // namespace
+
+bool FormRecordingName(const char* task_code, int trial, char* buffer, int size) {
+  if (size <= 0) return false;
+  const int length = std::snprintf(buffer, static_cast<size_t>(size), "%sR%02d.csv", task_code, trial);
+  return length >= 0 && length < size;
+}
+
+int ForEachLabelTrial(const char* label_path, LabelTrialHandler handler, void* context) {
+  FILE* file = std::fopen(label_path, "r");
+  if (file == nullptr) return -1;
+
+  char line[kLabelLineBufferSize];
+  char split[kLabelLineBufferSize];
+  char szTypeString[kTaskCodeBufferSize] = "";
+  TaskCodeState code_state = TaskCodeState::kNone;
+  bool fits = true;
+  int line_number = 1;
+
+  ReadLabelLine(file, line, sizeof(line), &fits);  // the header
+  while (ReadLabelLine(file, line, sizeof(line), &fits)) {
+    ++line_number;
+    if (!fits) {
+      std::fprintf(stderr, "tumblebench: %s, line %d does not fit %d bytes; skipped.\n", label_path,
+                   line_number, kLabelLineBufferSize);
+      continue;
+    }
+    // The split cuts its copy; the message shows the line as read.
+    std::memcpy(split, line, std::strlen(line) + 1);
+    char* szLineVars[kLabelFieldSlots];
+    const int count = SplitCsvLine(split, szLineVars, kLabelFieldSlots);
+    if (count != kWellFormedFields) std::printf("tumblebench: invalid string, %s", line);
+    if (count <= kTrialField) {
+      std::fprintf(stderr, "tumblebench: %s, line %d has no trial number; skipped.\n", label_path,
+                   line_number);
+      continue;
+    }
+
+    const char* code = szLineVars[0];
+    if (code[0] != '\0') {
+      if (std::strlen(code) >= sizeof(szTypeString)) {
+        std::fprintf(stderr,
+                     "tumblebench: %s, line %d: task code %s is longer than %d characters; "
+                     "its trials are skipped.\n",
+                     label_path, line_number, code, kTaskCodeBufferSize - 1);
+        code_state = TaskCodeState::kTooLong;
+        continue;
+      }
+      std::memcpy(szTypeString, code, std::strlen(code) + 1);
+      code_state = TaskCodeState::kValid;
+    } else if (code_state != TaskCodeState::kValid) {
+      std::fprintf(stderr, "tumblebench: %s, line %d: %s; skipped.\n", label_path, line_number,
+                   code_state == TaskCodeState::kNone ? "no task code before this line"
+                                                      : "the task code in force is too long");
+      continue;
+    }
+
+    LabelTrial trial;
+    trial.task_code = szTypeString;
+    trial.trial = TextToInt(szLineVars[kTrialField]);
+    // Missing frame fields read as empty ones do: 0.
+    trial.onset = count > kOnsetField ? TextToInt(szLineVars[kOnsetField]) : 0;
+    trial.impact = count > kImpactField ? TextToInt(szLineVars[kImpactField]) : 0;
+    handler(&trial, context);
+  }
+
+  const bool read_failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (read_failed) {
+    std::fprintf(stderr, "tumblebench: %s, read error; the trials after line %d are missing.\n",
+                 label_path, line_number);
+    return -1;
+  }
+  return 0;
+}
+
+int RunKFallLabelFile(const char* label_path) {
+  return ForEachLabelTrial(label_path, ReplayKFallTrial, nullptr);
+}
+
+int RunDeviceLabelFile(const char* label_path) {
+  return ForEachLabelTrial(label_path, ReplayDeviceTrial, nullptr);
+}

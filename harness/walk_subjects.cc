@@ -1,0 +1,196 @@
+#include "harness/walk_subjects.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "harness/dataset_runs.h"
+#include "harness/file_utils.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kSeparator = static_cast<char>(fs::path::preferred_separator);
+constexpr char kPathListSeparator = ':';
+constexpr int kLabelNameBufferSize = 1024;
+
+// Characters that the command interpreter takes literally in a word.
+bool IsShellSafe(const char* text) {
+  if (*text == '\0') return false;
+  for (const char* c = text; *c != '\0'; ++c) {
+    const unsigned char u = static_cast<unsigned char>(*c);
+    if (!std::isalnum(u) && std::strchr("_-.+", *c) == nullptr) return false;
+  }
+  return true;
+}
+
+bool FormChildPath(const char* root, const char* name, char* buffer, int size) {
+  const size_t root_length = std::strlen(root);
+  const bool has_separator = root_length > 0 && root[root_length - 1] == kSeparator;
+  const int length = has_separator
+                         ? std::snprintf(buffer, static_cast<size_t>(size), "%s%s", root, name)
+                         : std::snprintf(buffer, static_cast<size_t>(size), "%s%c%s", root,
+                                         kSeparator, name);
+  return length >= 0 && length < size;
+}
+
+std::string AbsoluteRoot(const char* root) {
+  std::error_code error;
+  const fs::path absolute = fs::absolute(fs::path(root), error);
+  return error ? std::string(root) : absolute.string();
+}
+
+// The search path used when PATH is unset, as the interpreter would.
+std::string DefaultSearchPath() {
+  const size_t size = confstr(_CS_PATH, nullptr, 0);
+  if (size == 0) return "/usr/bin:/bin";
+  std::string value(size, '\0');
+  confstr(_CS_PATH, &value[0], size);
+  value.resize(size - 1);
+  return value;
+}
+
+void RunKFallSubject(const char* subject, void* context) {
+  const int label_type = *static_cast<const int*>(context);
+  char label[kLabelNameBufferSize];
+  if (!FormKFallLabelName(subject, label_type, label, sizeof(label))) return;
+  if (!IsFileReadable(label)) RunLabelTool(subject);
+  if (RunKFallLabelFile(label) != 0 && !IsFileReadable(label)) {
+    std::fprintf(stderr, "tumblebench: %s%c%s, no label file; subject skipped.\n", subject,
+                 kSeparator, label);
+  }
+}
+
+void RunDeviceSubject(const char* subject, void* /*context*/) {
+  char label[kLabelNameBufferSize];
+  if (!FormDeviceLabelName(subject, label, sizeof(label))) return;
+  if (RunDeviceLabelFile(label) != 0 && !IsFileReadable(label)) {
+    std::fprintf(stderr, "tumblebench: %s%c%s, no label file; subject skipped.\n", subject,
+                 kSeparator, label);
+  }
+}
+
+}  // namespace
+
+bool IsSubjectFolderName(const char* name) {
+  return std::strlen(name) == 4 && std::strncmp(name, "SA", 2) == 0;
+}
+
+bool FormKFallLabelName(const char* subject, int label_type, char* buffer, int size) {
+  const char* suffix = label_type == kLabelTypeDown ? "down"
+                       : label_type == kLabelTypeAdl ? "adl"
+                                                     : "all";
+  const int length = std::snprintf(buffer, static_cast<size_t>(size), "%s_%s.csv", subject, suffix);
+  return length >= 0 && length < size;
+}
+
+bool FormDeviceLabelName(const char* folder_name, char* buffer, int size) {
+  const int length =
+      std::snprintf(buffer, static_cast<size_t>(size), "%s_device.csv", folder_name);
+  return length >= 0 && length < size;
+}
+
+bool VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
+  // Subject folders are entered by absolute path: after the first one, a
+  // relative root would point somewhere else.
+  const std::string absolute_root = AbsoluteRoot(root);
+  std::error_code error;
+  fs::directory_iterator search(absolute_root, error);
+  if (error) return false;
+
+  std::error_code cwd_error;
+  const fs::path start_dir = fs::current_path(cwd_error);
+
+  char szFindPath[kFindPathBufferSize];
+  for (const fs::directory_iterator end; search != end; search.increment(error)) {
+    if (error) break;
+    std::error_code type_error;
+    if (!search->is_directory(type_error)) continue;
+    const std::string name = search->path().filename().string();
+    if (name == "." || name == ".." || !IsSubjectFolderName(name.c_str())) continue;
+    if (!FormChildPath(absolute_root.c_str(), name.c_str(), szFindPath, sizeof(szFindPath))) {
+      std::fprintf(stderr, "tumblebench: %s%c%s, path longer than %d bytes; subject skipped.\n",
+                   absolute_root.c_str(), kSeparator, name.c_str(), kFindPathBufferSize - 1);
+      continue;
+    }
+    if (!ChangeDir(szFindPath)) continue;
+    visit(name.c_str(), context);
+  }
+
+  // Relative paths used after the walk keep meaning what they meant before it.
+  if (!cwd_error) fs::current_path(start_dir, cwd_error);
+  return true;
+}
+
+std::string ProgramDirectory() {
+  std::error_code error;
+  const fs::path program = fs::read_symlink("/proc/self/exe", error);
+  if (error) return std::string();
+  return program.parent_path().string();
+}
+
+void RunLabelTool(const char* subject) {
+  if (!IsShellSafe(subject)) {
+    std::fprintf(stderr,
+                 "tumblebench: %s, the subject name is not safe for a command line; "
+                 "kfall_label not run.\n",
+                 subject);
+    return;
+  }
+  char command[kLabelNameBufferSize];
+  const int length =
+      std::snprintf(command, sizeof(command), "kfall_label %s_down.csv", subject);
+  if (length < 0 || length >= static_cast<int>(sizeof(command))) return;
+
+  const char* old_path = std::getenv("PATH");
+  const bool had_path = old_path != nullptr;
+  const std::string saved_path = had_path ? old_path : "";
+  const std::string program_dir = ProgramDirectory();
+  if (!program_dir.empty()) {
+    const std::string rest = had_path ? saved_path : DefaultSearchPath();
+    const std::string search_path = program_dir + kPathListSeparator + rest;
+    setenv("PATH", search_path.c_str(), 1);
+  }
+
+  // The converter's output must not overtake what this process has printed.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const int status = std::system(command);
+  (void)status;  // a label file that did not appear shows when it is opened
+
+  if (!program_dir.empty()) {
+    if (had_path) {
+      setenv("PATH", saved_path.c_str(), 1);
+    } else {
+      unsetenv("PATH");
+    }
+  }
+}
+
+int WalkKFallSubjects(const char* root, int label_type) {
+  VisitSubjectFolders(root, RunKFallSubject, &label_type);
+  return 0;
+}
+
+int WalkDeviceSubjects(const char* root, int /*unused*/) {
+  // The root may hold recordings of its own, listed like a subject's.
+  const std::string absolute_root = AbsoluteRoot(root);
+  std::error_code error;
+  const fs::path start_dir = fs::current_path(error);
+  if (ChangeDir(absolute_root.c_str())) {
+    fs::path root_path(absolute_root);
+    if (root_path.filename().empty()) root_path = root_path.parent_path();
+    const std::string root_name = root_path.filename().string();
+    char label[kLabelNameBufferSize];
+    if (FormDeviceLabelName(root_name.c_str(), label, sizeof(label))) RunDeviceLabelFile(label);
+    if (!error) fs::current_path(start_dir, error);
+  }
+  VisitSubjectFolders(absolute_root.c_str(), RunDeviceSubject, nullptr);
+  return 0;
+}

@@ -1,0 +1,41 @@
+#ifndef HARNESS_WALK_SUBJECTS_H
+#define HARNESS_WALK_SUBJECTS_H
+
+#include <string>
+
+constexpr int kFindPathBufferSize = 2048;
+
+// Label types handed to the KFall walk.
+constexpr int kLabelTypeAll = 0;
+constexpr int kLabelTypeDown = 1;
+constexpr int kLabelTypeAdl = 2;
+
+// A subject folder's name is exactly four characters and begins with "SA".
+bool IsSubjectFolderName(const char* name);
+
+// "%s_down.csv" for type 1, "%s_adl.csv" for type 2, "%s_all.csv" otherwise;
+// false when the name does not fit into size bytes.
+bool FormKFallLabelName(const char* subject, int label_type, char* buffer, int size);
+
+// The device walk's label file of a folder: "<folder name>_device.csv".
+bool FormDeviceLabelName(const char* folder_name, char* buffer, int size);
+
+using SubjectVisitor = void (*)(const char* subject, void* context);
+
+// Enumerates the entries directly in root, in the order the system yields
+// them, and for every subject folder makes root/<name> (absolute) the current
+// directory and calls visit with the name. Afterwards the current directory is
+// the one the walk started in. False when the search cannot start.
+bool VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context);
+
+// Runs "kfall_label <subject>_down.csv" through the command interpreter in the
+// current directory, with the program's own directory first on the PATH so the
+// converter installed beside it is the one found. The exit status is not
+// looked at. A subject name that the interpreter would not take literally is
+// refused with a message on standard error.
+void RunLabelTool(const char* subject);
+
+// The directory that holds the running program; empty when it is unknown.
+std::string ProgramDirectory();
+
+#endif
