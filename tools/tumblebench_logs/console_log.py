@@ -195,6 +195,10 @@ def parse_log(text, source=""):
         else:
             lines.pop()
             log.cut_mid_line = tail
+            begun = any(line.startswith(_REPORT_START) for _, line in lines)
+            if not begun and (tail.startswith(_REPORT_START) or _REPORT_START.startswith(tail)):
+                # The report had begun: it is incomplete, not missing.
+                lines.append((number, _REPORT_START))
             log.notes.append("the log stops in the middle of line %d (%r); that line was left out"
                              % (number, tail[:80]))
 
@@ -332,6 +336,8 @@ def parse_log(text, source=""):
             log.notes.append("%d line(s) after the statistics report are not part of it"
                              % (len(report) - end))
         log.report_lines = report[:end]
+        if log.cut_mid_line is not None and log.report_lines == [_REPORT_START]:
+            log.report_lines = []
     if log.usage_text:
         log.notes.append("the log holds the usage text: the harness was started with arguments it does "
                          "not accept, so no run took place")

@@ -112,6 +112,25 @@ def outcome_of(task, frame, onset, impact):
     return "tn" if frame <= 0 else "fp"
 
 
+def distance_of(task, frame, onset, impact):
+    """The number the harness prints in parentheses, None for fn, tn and fp."""
+    outcome = outcome_of(task, frame, onset, impact)
+    return {"early": onset - frame, "late": frame - impact, "good": impact - frame,
+            "soso": impact - frame}.get(outcome)
+
+
+def inconsistent_results(recordings):
+    """Result lines whose outcome word or distance is not what their own
+    frames give: a damaged log, or a harness that scores differently."""
+    bad = []
+    for r in recordings:
+        if (outcome_of(r.task, r.first_frame, r.onset, r.impact) != r.outcome
+                or distance_of(r.task, r.first_frame, r.onset, r.impact) != r.distance
+                or (r.first_frame > 0) != (r.first_mode > 0)):
+            bad.append(r)
+    return bad
+
+
 def _mode_lines(row):
     return ["    - %2d : %d (%.2f%%)" % (m, row[m], percentage(row[m], row[0]))
             for m in range(1, tasks.MODE_SLOTS) if row[m] > 0]
@@ -160,6 +179,7 @@ class ReportCheck:
     compared: int = 0      # report lines compared
     expected: int = 0      # lines the full report has
     differences: list = field(default_factory=list)  # (line offset, in the log, rebuilt)
+    inconsistent: list = field(default_factory=list)  # recordings whose result line contradicts itself
 
     @property
     def agrees(self):
@@ -174,6 +194,10 @@ class ReportCheck:
         if self.status == "incomplete":
             return ("the harness's report stops after %d of its %d lines; the lines present agree "
                     "with the result lines" % (self.compared, self.expected))
+        if self.inconsistent:
+            r = self.inconsistent[0]
+            return ("%d result line(s) DISAGREE with their own frames; first: line %d, %s scored %s"
+                    % (len(self.inconsistent), r.line_number, r.path, r.outcome))
         first = self.differences[0]
         return ("the harness's report DISAGREES with the result lines at %d line(s); first: "
                 "report says %r, result lines give %r" % (len(self.differences), first[1], first[2]))
@@ -184,6 +208,9 @@ def check_report(log, stats=None):
     stats = stats if stats is not None else accumulate(log.scored)
     expected = render_report(stats)
     actual = log.report_lines
+    inconsistent = inconsistent_results(log.scored)
+    if inconsistent:
+        return ReportCheck("differs", compared=len(actual or ()), expected=len(expected), inconsistent=inconsistent)
     if actual is None:
         return ReportCheck("missing", expected=len(expected))
     # Blank lines at the end of a log cut inside the report prove nothing.
