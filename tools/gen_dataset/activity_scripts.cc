@@ -162,7 +162,7 @@ void Stairs(Scene* s, bool quick) {
   GaitStyle style = WalkStyle(s, quick);
   style.reference_speed = quick ? 0.75 : 0.55;
   style.step_rate = Vary(s, quick ? 2.0 : 1.55, 0.06);
-  style.bounce = 0.25;
+  style.bounce = Vary(s, 0.38, 0.15);
   const int steps = 5;
   const double rise = Span(s, 0.15, 0.18);
   const double climb_seconds = (steps + 1.0) / (style.step_rate * 0.95);
@@ -354,7 +354,10 @@ void LieDownAndGetUp(Scene* s, double quickness) {
   lie.roll = 0.1 * Gaussian(s->rng);
   lie.turn = side * Span(s, 1.2, 1.7);
   lie.forward = -0.15;
+  lie.end_vertical_speed = -Span(s, 0.1, 0.3) * quickness;
   Move(s, lie, Took(s, 1.8) / quickness);
+  // The back meets the mattress.
+  AppendStop(s->track, Span(s, 0.12, 0.2));
   Pause(s, 1.5, 3.0);
   PoseGoal sit = Goal(SeatedPelvis(bed), Span(s, 0.1, 0.3));
   sit.roll = 0.0;
@@ -506,6 +509,7 @@ void FallWhileMoving(Scene* s, bool jogging, Upset upset, double direction) {
         // the tipping.
         plan.carried_momentum = 0.0;
         plan.start_tilt_rate = Span(s, 1.0, 1.8);
+        plan.feet_slide = true;
       }
       if (std::cos(direction) < -0.5) {
         plan.contact_tilt = Span(s, 0.8, 1.1);

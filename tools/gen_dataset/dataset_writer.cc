@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "harness/kfall_tasks.h"
-#include "harness/label_file.h"
 #include "tools/gen_dataset/activity_scripts.h"
 
 namespace {
@@ -14,6 +13,8 @@ namespace {
 constexpr double kDeviceAccCountsPerG = 8192.0;
 constexpr double kDeviceGyroCountsPerDps = 65.536;
 constexpr int kDeviceSampleStride = 2;  // the device samples at 50 per second
+
+const char kLabelHeader[] = "Task Code (Task ID),Description,Trial ID,Fall_onset_frame,Fall_impact_frame";
 
 std::string Format(const char* format, int a, int b = 0, int c = 0) {
   char buffer[64];

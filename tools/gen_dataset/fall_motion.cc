@@ -6,7 +6,10 @@
 
 namespace {
 
-constexpr double kPivotMomentumSeconds = 0.15;  // the feet lose their speed over this time
+// Sinking (knees giving way, the seat lost) is close to a free fall.
+constexpr double kSinkGravityShare = 0.9;
+// Air and the flailing limbs slow a pelvis coasting over slipping feet.
+constexpr double kSlidingPelvisSeconds = 1.5;
 constexpr double kMaxDescentSeconds = 3.0;
 
 // Tilt of the pivot-pelvis line per tick until it reaches the contact tilt.
@@ -60,10 +63,16 @@ void AppendFall(BodyTrack* track, const FallPlan& plan) {
   // explain (the feet shooting away in a slip), losing it quickly.
   const Vec3 pivot0 = p0 - plan.leg_length * along(plan.start_tilt);
   const Vec3 pivot_v0 = v0 - (plan.leg_length * start_rate) * tangent(plan.start_tilt);
-  const double carried = kPivotMomentumSeconds * (1.0 - std::exp(-descent_seconds / kPivotMomentumSeconds));
+  const double keep = plan.pivot_momentum_seconds;
+  const double carried = keep * (1.0 - std::exp(-descent_seconds / keep));
   // The sinking needed to meet the floor at the planned contact height.
   const double height_at_contact = pivot0.z + pivot_v0.z * carried + plan.leg_length * std::cos(plan.contact_tilt);
   const double sink = std::min(0.0, plan.contact_height - height_at_contact);
+  // The sinking starts late enough to end at contact; a fall too short for
+  // the full drop ends higher rather than faster than gravity.
+  const double sink_acceleration = kSinkGravityShare * kGravity;
+  const double sink_seconds = std::min(descent_seconds, std::sqrt(-2.0 * sink / sink_acceleration));
+  const double sink_start = descent_seconds - sink_seconds;
 
   // Trunk lean toward the fall and across it, from the pre-fall pose.
   const double c = std::cos(plan.direction), s = std::sin(plan.direction);
@@ -74,12 +83,19 @@ void AppendFall(BodyTrack* track, const FallPlan& plan) {
   auto pose = [&](int j, double values[kChannelCount]) {
     const double t = j * kTickSeconds;
     const double u = descent_ticks > 0 ? static_cast<double>(j) / descent_ticks : 1.0;
-    // Sinking and sliding start gently and speed up like a body let go.
+    // Sliding starts gently and speeds up like a body let go.
     const double drop = u * u * u;
+    const double fallen = t > sink_start ? t - sink_start : 0.0;
+    const double sunk = -0.5 * sink_acceleration * fallen * fallen;
     const double beta = tilt[std::min<size_t>(j, tilt.size() - 1)];
-    const double momentum = kPivotMomentumSeconds * (1.0 - std::exp(-t / kPivotMomentumSeconds));
-    const Vec3 pivot = pivot0 + momentum * pivot_v0 + (sink * drop) * up + (plan.slide * drop) * fall_axis;
-    const Vec3 pelvis = pivot + plan.leg_length * along(beta);
+    const double momentum = keep * (1.0 - std::exp(-t / keep));
+    const Vec3 pivot = pivot0 + momentum * pivot_v0 + sunk * up + (plan.slide * drop) * fall_axis;
+    Vec3 pelvis = pivot + plan.leg_length * along(beta);
+    if (plan.feet_slide) {
+      const double coast = kSlidingPelvisSeconds * (1.0 - std::exp(-t / kSlidingPelvisSeconds));
+      pelvis.x = p0.x + v0.x * coast + plan.slide * drop * fall_axis.x;
+      pelvis.y = p0.y + v0.y * coast + plan.slide * drop * fall_axis.y;
+    }
     const double progress = std::clamp((beta - plan.start_tilt) / tilt_span, 0.0, 1.0);
     const double lean = lean0 + (plan.trunk_at_contact - lean0) * progress;
     const double across = across0 * (1.0 - 0.5 * progress);
@@ -93,7 +109,8 @@ void AppendFall(BodyTrack* track, const FallPlan& plan) {
 
   track->onset_tick = TickCount(*track) - 1;
   AppendBlended(track, descent_ticks, pose);
-  track->impact_tick = AppendStop(track, plan.impact_seconds);
+  const int contact_tick = AppendStop(track, plan.impact_seconds);
+  track->impact_tick = contact_tick + SecondsToTicks(0.5 * plan.impact_seconds);
 
   PoseGoal lying;
   lying.forward = 0.15 * c;

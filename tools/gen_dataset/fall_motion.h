@@ -9,7 +9,8 @@
 // sliding off a chair); gravity alone speeds up the tilt, so the pelvis
 // accelerates downward and the measured acceleration drops below 1 g. At the
 // first ground contact every motion is stopped by a short pulse of a few g,
-// then the body settles into its lying pose.
+// then the body settles into its lying pose. As in the KFall labels, the
+// impact is the moment of the peak of that pulse.
 struct FallPlan {
   double direction = 0.0;          // relative to the heading: 0 forward, pi/2 right, pi backward (rad)
   double leg_length = 0.9;         // pivot to pelvis (m); 0 puts the pivot at the pelvis
@@ -21,6 +22,10 @@ struct FallPlan {
   double trunk_at_contact = 1.3;   // trunk lean toward the fall at contact (rad)
   double contact_height = 0.25;    // pelvis height at contact (m)
   double slide = 0.0;              // extra pivot travel along the fall direction (m)
+  double pivot_momentum_seconds = 0.15;  // how long the feet keep their speed after the upset
+  // On a slippery floor nothing pushes the body sideways: the pelvis keeps
+  // its horizontal speed while the feet shoot away under it.
+  bool feet_slide = false;
   double twist = 0.0;              // heading change during the descent (rad)
   double impact_seconds = 0.1;     // length of the stopping pulse
   double settle_seconds = 0.6;     // from the stop to the lying pose
