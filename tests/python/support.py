@@ -96,6 +96,25 @@ def report_counters(log_text):
             "early": early, "late": late, "fn": fn}
 
 
+def assert_png(test, path_or_bytes):
+    """A PNG that matplotlib reads back, of a plausible size, not blank."""
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.image as mpimg
+    import io
+    if isinstance(path_or_bytes, bytes):
+        data = path_or_bytes
+    else:
+        with open(path_or_bytes, "rb") as f:
+            data = f.read()
+    test.assertEqual(data[:8], b"\x89PNG\r\n\x1a\n")
+    image = mpimg.imread(io.BytesIO(data), format="png")
+    test.assertGreater(image.shape[0], 100)
+    test.assertGreater(image.shape[1], 100)
+    # Not a blank canvas: a figure has ink on it.
+    test.assertGreater(float(image[..., :3].std()), 0.01)
+
+
 class Workdir(unittest.TestCase):
     """A test case with a scratch folder of its own."""
 
