@@ -1,0 +1,452 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::ReadFile;
+using test_support::ReadLines;
+using test_support::RunCommand;
+using test_support::TempDir;
+using test_support::TumblebenchPath;
+using test_support::WriteFile;
+
+const char kHeader[] =
+    "Task Code (Task ID),Description,Trial ID,Fall_onset_frame,Fall_impact_frame";
+const char kSheetHeader[] =
+    "('Task Code (Task ID)', 'Description', 'Trial ID', 'Fall_onset_frame', 'Fall_impact_frame')";
+
+// The converter as the build places it, beside tumblebench.
+std::string ConverterPath() { return (fs::path(TumblebenchPath()).parent_path() / "kfall_label").string(); }
+
+fs::path SharedKFall() { return fs::path(TUMBLEBENCH_SOURCE_DIR) / ".." / "shared" / "kfall"; }
+
+bool HaveOpenpyxl() {
+  int status = -1;
+  RunCommand("/usr/bin/python3 -c 'import openpyxl' 2>/dev/null", &status);
+  return status == 0;
+}
+
+struct Workbook {
+  fs::path path;
+  std::vector<std::string> rows;  // Python tuples, one per row
+};
+
+// Saves one-sheet workbooks, all in one interpreter run (openpyxl is slow to load).
+void WriteWorkbooks(const std::vector<Workbook>& books) {
+  TempDir scratch;
+  std::string script = "import openpyxl\n";
+  for (const Workbook& book : books) {
+    script += "wb = openpyxl.Workbook()\nws = wb.active\n";
+    for (const std::string& row : book.rows) script += "ws.append(" + row + ")\n";
+    script += "wb.save(r'''" + book.path.string() + "''')\n";
+  }
+  WriteFile(scratch.File("make.py"), script);
+  int status = -1;
+  RunCommand("/usr/bin/python3 '" + scratch.File("make.py") + "'", &status);
+  ASSERT_EQ(status, 0) << "could not build the workbooks";
+}
+
+void WriteWorkbook(const fs::path& path, const std::vector<std::string>& rows) {
+  WriteWorkbooks({{path, rows}});
+}
+
+struct ToolRun {
+  int status;
+  std::string err;
+};
+
+// Runs the converter the way the walk does: in the subject folder.
+ToolRun RunConverter(const fs::path& folder, const std::string& args, const std::string& env = "") {
+  TempDir scratch;
+  ToolRun run{-1, ""};
+  RunCommand("cd '" + folder.string() + "' && " + env + " '" + ConverterPath() + "' " + args +
+                 " 2>'" + scratch.File("err") + "'",
+             &run.status);
+  run.err = ReadFile(scratch.File("err"));
+  return run;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class KFallLabelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveOpenpyxl()) GTEST_SKIP() << "/usr/bin/python3 with openpyxl (python3-openpyxl) is absent";
+    ASSERT_TRUE(fs::exists(ConverterPath())) << ConverterPath();
+    subject_ = dir_.path() / "sensor_data" / "SA06";
+    labels_ = dir_.path() / "label_data";
+    fs::create_directories(subject_);
+    fs::create_directories(labels_);
+    for (const char* name : {"S06T01R01.csv", "S06T02R01.csv", "S06T02R03.csv", "S06T20R01.csv",
+                             "S06T20R02.csv", "S06T25R02.csv", "S06T25R03.csv",
+                             // Not trial files of this subject:
+                             "S06T20R01_DSV.csv", "S07T01R01.csv", "notes.txt", "S06T03R1.csv"}) {
+      WriteFile((subject_ / name).string(), "");
+    }
+  }
+
+  // The spreadsheet as KFall lays it out: code and description on the first
+  // row of each block only, a number stored as text and one as a float.
+  void WriteTypicalWorkbook(const fs::path& path) {
+    WriteWorkbook(path, {kSheetHeader, "('F01 (20)', 'Forward fall when trying to sit down', 1, 130, 208)",
+                         "(None, None, 2, 184.0, '272')",
+                         "('F06 (25)', 'Forward fall while sitting, caused by fainting', 2, 116, 220)",
+                         "(None, None, 3, 93, 179)"});
+  }
+
+  std::string Label(const std::string& kind) {
+    return ReadFile((subject_ / ("SA06_" + kind + ".csv")).string());
+  }
+
+  TempDir dir_;
+  fs::path subject_;
+  fs::path labels_;
+};
+
+const std::string kDown = std::string(kHeader) +
+                          "\n"
+                          "S06T20,Forward fall when trying to sit down,1,130,208\n"
+                          "S06T20,Forward fall when trying to sit down,2,184,272\n"
+                          "S06T25,\"Forward fall while sitting, caused by fainting\",2,116,220\n"
+                          "S06T25,\"Forward fall while sitting, caused by fainting\",3,93,179\n";
+const std::string kAdl = std::string(kHeader) +
+                         "\n"
+                         "S06T01,Stand for 30s,1,0,0\n"
+                         "S06T02,\"Stand, slowly bend the back with or without bending at knees, tie "
+                         "shoe lace, and get up\",1,0,0\n"
+                         "S06T02,\"Stand, slowly bend the back with or without bending at knees, tie "
+                         "shoe lace, and get up\",3,0,0\n";
+
+TEST_F(KFallLabelTest, WritesTheThreeLabelFilesFromTheDownloadLayout) {
+  WriteTypicalWorkbook(labels_ / "SA06_label.xlsx");
+  const ToolRun run = RunConverter(subject_, "SA06_down.csv");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Label("down"), kDown);
+  EXPECT_EQ(Label("adl"), kAdl);
+  // All trials, by task and trial.
+  const std::vector<std::string> all = ReadLines((subject_ / "SA06_all.csv").string());
+  ASSERT_EQ(all.size(), 8u);
+  EXPECT_EQ(all[1], "S06T01,Stand for 30s,1,0,0");
+  EXPECT_EQ(all[4], "S06T20,Forward fall when trying to sit down,1,130,208");
+  EXPECT_EQ(all[7], "S06T25,\"Forward fall while sitting, caused by fainting\",3,93,179");
+}
+
+TEST_F(KFallLabelTest, FindsTheSpreadsheetWhereverItIsNamed) {
+  TempDir elsewhere;
+  const fs::path other = elsewhere.path() / "sheets";
+  fs::create_directories(other);
+  struct Place {
+    const char* what;
+    fs::path workbook;
+    std::string args;
+    std::string env;
+  } places[] = {
+      {"in the folder", subject_ / "SA06_label.xlsx", "SA06_down.csv", ""},
+      {"next to the folder", subject_.parent_path() / "SA06_label.xlsx", "SA06_adl.csv", ""},
+      {"environment, folder", other / "SA06_label.xlsx", "SA06_down.csv",
+       "KFALL_LABEL_DATA='" + other.string() + "'"},
+      {"option, file", other / "any.xlsx", "--labels '" + (other / "any.xlsx").string() + "' SA06_all.csv",
+       ""},
+  };
+  const fs::path typical = elsewhere.path() / "typical.xlsx";
+  WriteTypicalWorkbook(typical);
+  for (const Place& place : places) {
+    SCOPED_TRACE(place.what);
+    fs::copy_file(typical, place.workbook);
+    const ToolRun run = RunConverter(subject_, place.args, place.env);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Label("down"), kDown);
+    fs::remove(place.workbook);
+    for (const char* kind : {"down", "adl", "all"}) fs::remove(subject_ / ("SA06_" + std::string(kind) + ".csv"));
+  }
+}
+
+TEST_F(KFallLabelTest, BadSpreadsheetsFailClearlyAndWriteNothing) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> rows;  // empty: a file that is no workbook at all
+    const char* message;
+  } cases[] = {
+      {"not a workbook", {}, "cannot be read as an xlsx workbook"},
+      {"column missing",
+       {"('Task Code (Task ID)', 'Description', 'Trial ID', 'Fall_onset_frame')",
+        "('F01 (20)', 'd', 1, 130)"},
+       "lacks the column(s) \"Fall_impact_frame\""},
+      {"trial before any code", {kSheetHeader, "(None, None, 1, 130, 208)"},
+       "row 2: a trial before the first task code"},
+      {"code without task ID", {kSheetHeader, "('F01', 'd', 1, 130, 208)"}, "has no task ID"},
+      {"frame not a number", {kSheetHeader, "('F01 (20)', 'd', 1, 'soon', 208)"},
+       "row 2: the onset frame 'soon' is not a whole number"},
+      {"empty frame", {kSheetHeader, "('F01 (20)', 'd', 1, 130, None)"}, "the impact frame is empty"},
+      {"fractional trial", {kSheetHeader, "('F01 (20)', 'd', 1.5, 130, 208)"}, "not a whole number"},
+      {"trial listed twice",
+       {kSheetHeader, "('F01 (20)', 'd', 1, 130, 208)", "(None, None, 1, 131, 209)"},
+       "task 20, trial 1 is listed twice"},
+      {"empty sheet", {"()"}, "the sheet is empty"},
+  };
+  std::vector<Workbook> books;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const fs::path path = labels_ / ("case" + std::to_string(i) + ".xlsx");
+    if (cases[i].rows.empty()) {
+      WriteFile(path.string(), "Task Code (Task ID),Description\n");
+    } else {
+      books.push_back({path, cases[i].rows});
+    }
+  }
+  WriteWorkbooks(books);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.what);
+    const fs::path path = labels_ / ("case" + std::to_string(i) + ".xlsx");
+    const ToolRun run = RunConverter(subject_, "--labels '" + path.string() + "' SA06_down.csv");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(Contains(run.err, "kfall_label: ")) << run.err;
+    EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
+    EXPECT_FALSE(fs::exists(subject_ / "SA06_down.csv"));
+    EXPECT_FALSE(fs::exists(subject_ / "SA06_all.csv"));
+  }
+
+  ToolRun run = RunConverter(subject_, "SA06_down.csv");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(Contains(run.err, "SA06_label.xlsx not found")) << run.err;
+  run = RunConverter(subject_, "SA06_down.csv", "KFALL_LABEL_DATA=/nonexistent/sheets");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(Contains(run.err, "(from KFALL_LABEL_DATA) does not exist")) << run.err;
+  run = RunConverter(subject_, "labels.csv");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "like SA06_down.csv")) << run.err;
+}
+
+TEST_F(KFallLabelTest, ExistingFilesAreKeptUnlessForced) {
+  WriteTypicalWorkbook(labels_ / "SA06_label.xlsx");
+  const std::string edited = std::string(kHeader) + "\nS06T20,kept by hand,1,1,2\n";
+  WriteFile((subject_ / "SA06_down.csv").string(), edited);
+  ToolRun run = RunConverter(subject_, "SA06_adl.csv");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.err, "SA06_down.csv exists and is kept")) << run.err;
+  EXPECT_EQ(Label("down"), edited);
+  EXPECT_EQ(Label("adl"), kAdl);
+  run = RunConverter(subject_, "--force SA06_down.csv");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Label("down"), kDown);
+}
+
+TEST_F(KFallLabelTest, UnmatchedTrialsAreKeptWithAWarning) {
+  // Trial 5 has no recording; S06T20R02 and S06T25R0x have no label.
+  WriteWorkbook(labels_ / "SA06_label.xlsx",
+                {kSheetHeader, "('F01 (20)', 'Forward fall', 1, 130, 208)", "(None, None, 5, 10, 20)"});
+  const ToolRun run = RunConverter(subject_, "SA06_down.csv");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.err, "S06T20R05.csv is in the spreadsheet but not in this folder")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "S06T25R02.csv is a fall without a label")) << run.err;
+  const std::vector<std::string> down = ReadLines((subject_ / "SA06_down.csv").string());
+  ASSERT_EQ(down.size(), 6u);
+  EXPECT_EQ(down[2], "S06T20,Forward fall,2,0,0");
+  EXPECT_EQ(down[3], "S06T20,Forward fall,5,10,20");
+}
+
+// --- The real KFall spreadsheets and recordings ------------------------------
+
+class RealKFallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(SharedKFall() / "unpack.sh")) {
+      GTEST_SKIP() << "the KFall recordings (" << SharedKFall() << ") are absent";
+    }
+    if (!HaveOpenpyxl()) GTEST_SKIP() << "/usr/bin/python3 with openpyxl (python3-openpyxl) is absent";
+  }
+
+  void Unpack(const std::vector<std::string>& subjects) {
+    std::string command = "'" + (SharedKFall() / "unpack.sh").string() + "' '" + dir_.path().string() + "'";
+    for (const std::string& s : subjects) command += " " + s;
+    int status = -1;
+    RunCommand(command + " >/dev/null", &status);
+    ASSERT_EQ(status, 0) << command;
+  }
+
+  TempDir dir_;
+};
+
+std::set<std::string> TrialFiles(const fs::path& folder) {
+  static const std::regex pattern("S\\d\\dT\\d\\dR\\d\\d+\\.csv");
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (std::regex_match(name, pattern)) names.insert(name);
+  }
+  return names;
+}
+
+// The recording names a label file lists, as the harness forms them.
+std::vector<std::string> ListedRecordings(const fs::path& label_file) {
+  std::vector<std::string> names;
+  const std::vector<std::string> lines = ReadLines(label_file.string());
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::string code = lines[i].substr(0, lines[i].find(','));
+    const size_t last = lines[i].rfind(',');
+    const size_t before = lines[i].rfind(',', last - 1);
+    const size_t trial_comma = lines[i].rfind(',', before - 1);
+    char name[64];
+    std::snprintf(name, sizeof(name), "%sR%02d.csv", code.c_str(),
+                  std::stoi(lines[i].substr(trial_comma + 1, before - trial_comma - 1)));
+    names.push_back(name);
+  }
+  return names;
+}
+
+TEST_F(RealKFallTest, EverySpreadsheetConverts) {
+  Unpack({"SA06"});
+  // The converter's own reading of all 24 sheets in one interpreter run: each
+  // sheet's fall rows as the down file would hold them, after a "#SAxx" line.
+  TempDir scratch;
+  WriteFile(scratch.File("all_sheets.py"),
+            "import csv, glob, importlib.machinery, importlib.util, os, sys\n"
+            "loader = importlib.machinery.SourceFileLoader('kfall_label', sys.argv[1])\n"
+            "tool = importlib.util.module_from_spec(importlib.util.spec_from_loader('kfall_label', loader))\n"
+            "loader.exec_module(tool)\n"
+            "for path in sorted(glob.glob(os.path.join(sys.argv[2], 'SA??_label.xlsx'))):\n"
+            "    subject = os.path.basename(path)[:4]\n"
+            "    down, adl, every = tool.label_rows(tool.recording_prefix(subject),\n"
+            "                                       tool.read_spreadsheet(path), set())\n"
+            "    print('#' + subject)\n"
+            "    csv.writer(sys.stdout, lineterminator='\\n').writerows(down)\n");
+  int status = -1;
+  const std::string out =
+      RunCommand("/usr/bin/python3 '" + scratch.File("all_sheets.py") + "' '" + ConverterPath() +
+                     "' '" + (SharedKFall() / "label_data").string() + "' 2>/dev/null",
+                 &status);
+  ASSERT_EQ(status, 0);
+  std::map<std::string, int> rows_per_sheet;
+  std::string subject;
+  std::string line;
+  for (size_t at = 0, end; at < out.size(); at = end + 1) {
+    end = out.find('\n', at);
+    if (end == std::string::npos) end = out.size();
+    line = out.substr(at, end - at);
+    if (line.empty()) continue;
+    if (line[0] == '#') {
+      subject = line.substr(1);
+      rows_per_sheet[subject] = 0;
+      continue;
+    }
+    SCOPED_TRACE(subject);
+    // Fall tasks only, whole-number frames, onset before impact.
+    const std::regex row("S" + subject.substr(2) + "T(2\\d|3[0-4]),.+,\\d+,(\\d+),(\\d+)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, row)) << line;
+    EXPECT_LT(std::stoi(m[2]), std::stoi(m[3])) << line;
+    ++rows_per_sheet[subject];
+  }
+  EXPECT_EQ(rows_per_sheet.size(), 24u);
+  for (const auto& sheet : rows_per_sheet) EXPECT_GT(sheet.second, 50) << sheet.first;
+
+  // Against the subject's own folder: every recording is listed exactly once.
+  const fs::path sa06 = dir_.path() / "sensor_data" / "SA06";
+  const ToolRun run = RunConverter(sa06, "SA06_down.csv");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");  // the real layout needs no warning
+  const std::vector<std::string> all = ListedRecordings(sa06 / "SA06_all.csv");
+  const std::set<std::string> listed(all.begin(), all.end());
+  EXPECT_EQ(listed.size(), all.size());
+  EXPECT_EQ(listed, TrialFiles(sa06));
+  const std::vector<std::string> down = ReadLines((sa06 / "SA06_down.csv").string());
+  EXPECT_EQ(down[1], "S06T20,Forward fall when trying to sit down,1,130,208");
+  // S06T25 starts at trial 2 and carries its code down.
+  EXPECT_TRUE(Contains(ReadFile((sa06 / "SA06_down.csv").string()),
+                       "S06T24,lateral fall when trying to get up,5,222,288\n"
+                       "S06T25,\"Forward fall while sitting, caused by fainting\",2,116,220\n"));
+}
+
+struct ReportCounts {
+  int tn = -1, fp = -1, tp = -1, fn = -1, results = 0, not_found = 0, invalid = 0;
+};
+
+ReportCounts ReadReport(const std::string& out) {
+  ReportCounts counts;
+  size_t at = out.find("# ADL STAT: ");
+  if (at != std::string::npos) {
+    std::sscanf(out.c_str() + at, "# ADL STAT: tn %d(%*[^)]), fp %d(", &counts.tn, &counts.fp);
+  }
+  at = out.find("# DOWN STAT: ");
+  if (at != std::string::npos) {
+    std::sscanf(out.c_str() + at, "# DOWN STAT: tp %d(", &counts.tp);
+    const size_t fn_at = out.find("}, fn ", at);
+    if (fn_at != std::string::npos) std::sscanf(out.c_str() + fn_at, "}, fn %d(", &counts.fn);
+  }
+  for (size_t p = out.find("\nresult "); p != std::string::npos; p = out.find("\nresult ", p + 1)) {
+    ++counts.results;
+  }
+  for (size_t p = out.find("not found."); p != std::string::npos; p = out.find("not found.", p + 1)) {
+    ++counts.not_found;
+  }
+  for (size_t p = out.find("invalid string"); p != std::string::npos;
+       p = out.find("invalid string", p + 1)) {
+    ++counts.invalid;
+  }
+  return counts;
+}
+
+TEST_F(RealKFallTest, WalksCoverEveryTrial) {
+  const std::vector<std::string> subjects = {"SA06", "SA12"};
+  Unpack(subjects);
+  const fs::path root = dir_.path() / "sensor_data";
+  std::map<std::string, std::set<std::string>> recordings;
+  for (const std::string& s : subjects) recordings[s] = TrialFiles(root / s);
+
+  const struct {
+    const char* argument;
+    const char* kind;
+  } forms[] = {{"-r", "all"}, {"-r1", "down"}, {"-r2", "adl"}};
+  std::map<std::string, size_t> per_kind;
+  for (const auto& form : forms) {
+    SCOPED_TRACE(form.argument);
+    // Each form starts without label files, so each runs the converter.
+    for (const std::string& s : subjects) {
+      for (const char* kind : {"down", "adl", "all"}) fs::remove(root / s / (s + "_" + kind + ".csv"));
+    }
+    int status = -1;
+    const std::string out = RunCommand(
+        "cd '" + root.string() + "' && '" + TumblebenchPath() + "' " + form.argument + " 2>&1", &status);
+    EXPECT_EQ(status, 0);
+    size_t listed = 0;
+    for (const std::string& s : subjects) {
+      const fs::path label = root / s / (s + "_" + form.kind + ".csv");
+      ASSERT_TRUE(fs::exists(label)) << out.substr(0, 2000);
+      for (const std::string& name : ListedRecordings(label)) {
+        EXPECT_EQ(recordings[s].count(name), 1u) << name;
+        ++listed;
+      }
+    }
+    const ReportCounts counts = ReadReport(out);
+    EXPECT_EQ(counts.not_found, 0);
+    EXPECT_EQ(counts.invalid, 0);
+    EXPECT_EQ(counts.results, counts.tp + counts.tn + counts.fp + counts.fn);
+    EXPECT_EQ(static_cast<size_t>(counts.results), listed);
+    if (std::string(form.kind) == "down") {
+      EXPECT_EQ(counts.tn + counts.fp, 0);
+    }
+    if (std::string(form.kind) == "adl") {
+      EXPECT_EQ(counts.tp + counts.fn, 0);
+    }
+    per_kind[form.kind] = listed;
+  }
+  size_t files = 0;
+  for (const auto& subject : recordings) files += subject.second.size();
+  EXPECT_EQ(per_kind["all"], files);
+  EXPECT_EQ(per_kind["down"] + per_kind["adl"], files);
+}
+
+}  // namespace
