@@ -18,10 +18,13 @@ constexpr int kClassifierChannels = 6;
 
 struct FallClassifierConfig {
   int32_t reserved;
-  // A heap buffer holding a TFLite model (ml_tumblix_load_model makes one);
-  // nullptr selects the model carried in the program. Owned by the
-  // classifier from create on.
+  // A malloc'd buffer holding a TFLite model (ml_tumblix_load_model makes
+  // one); nullptr selects the model carried in the program. Ownership passes
+  // to the classifier at create, whether create succeeds or not: destroy, or
+  // a failing create, frees it, and the caller must not.
   uint8_t* model_data;
+  // Length of model_data. A model from a buffer is verified against it at
+  // create (flatbuffer structure and the "TFL3" identifier) before use.
   int32_t model_size;
 };
 
@@ -39,7 +42,14 @@ struct FallClassifier {
 };
 
 int ml_tumblix_default_config(FallClassifierConfig* config);
+// Reads the whole file into a new heap buffer; the content is looked at only
+// by create. -1, with a message on stdout, when the file cannot be opened or
+// read or the buffer not allocated; a null path selects the built-in model.
 int ml_tumblix_load_model(FallClassifierConfig* config, const char* path);
+// nullptr, after releasing everything it set up (and the model buffer),
+// when the model fails verification, does not fit the arena, uses what the
+// runtime cannot run, or does not take 150 floats and give 2. The scores
+// read 0 until the first inference.
 FallClassifier* ml_tumblix_create(FallClassifier* classifier, const FallClassifierConfig* config);
 // sample: accX, accY, accZ (g), gyroX, gyroY, gyroZ (deg/s). Runs an
 // inference when infer is nonzero; -1 when that inference failed.
@@ -47,7 +57,8 @@ int ml_tumblix_feed(FallClassifier* classifier, const float* sample, int infer);
 void ml_tumblix_destroy(FallClassifier* classifier);
 void ml_tumblix_print_arena(const FallClassifier* classifier);
 
-// Score `index` (0 normal, 1 down) of the latest inference.
+// Score `index` (0 normal, 1 down) of the latest inference, read from the
+// output tensor; 0 for any other index or a classifier without an output.
 float ml_tumblix_score(const FallClassifier* classifier, int index);
 
 #endif

@@ -1,0 +1,215 @@
+// FULLY_CONNECTED on float32: output[b][o] = act(sum_d input[b][d] * w[o][d]
+// + bias[o]), with the weights stored row by row as [units, depth].
+#include <algorithm>
+#include <cfloat>
+#include <limits>
+
+#include "tumblix/ml/runtime/kernels/kernel_util.h"
+#include "tumblix/ml/runtime/kernels/kernels.h"
+
+namespace tflite {
+namespace {
+
+struct FullyConnectedData {
+  int batches;
+  int units;
+  int depth;
+  float activation_min;
+  float activation_max;
+};
+
+inline float Clamp(float x, float lo, float hi) { return std::min(std::max(x, lo), hi); }
+
+// Each output keeps its own sum in input order, rounded to float after every
+// product and every addition; the bias comes after the sum. Four outputs are
+// computed side by side only to share the loads of the input row: the order
+// of operations inside each sum is the same as one output at a time.
+void FullyConnectedFloat(const float* input, const float* weights, const float* bias, float* output,
+                         const FullyConnectedData& data) {
+  const int depth = data.depth;
+  const int units = data.units;
+  const float lo = data.activation_min;
+  const float hi = data.activation_max;
+  for (int b = 0; b < data.batches; ++b) {
+    const float* x = input + static_cast<size_t>(b) * depth;
+    float* y = output + static_cast<size_t>(b) * units;
+    int o = 0;
+    for (; o + 4 <= units; o += 4) {
+      const float* w0 = weights + static_cast<size_t>(o) * depth;
+      const float* w1 = w0 + depth;
+      const float* w2 = w1 + depth;
+      const float* w3 = w2 + depth;
+      float t0 = 0.0f;
+      float t1 = 0.0f;
+      float t2 = 0.0f;
+      float t3 = 0.0f;
+      for (int d = 0; d < depth; ++d) {
+        const float v = x[d];
+        t0 += v * w0[d];
+        t1 += v * w1[d];
+        t2 += v * w2[d];
+        t3 += v * w3[d];
+      }
+      const float b0 = bias != nullptr ? bias[o] : 0.0f;
+      const float b1 = bias != nullptr ? bias[o + 1] : 0.0f;
+      const float b2 = bias != nullptr ? bias[o + 2] : 0.0f;
+      const float b3 = bias != nullptr ? bias[o + 3] : 0.0f;
+      y[o] = Clamp(t0 + b0, lo, hi);
+      y[o + 1] = Clamp(t1 + b1, lo, hi);
+      y[o + 2] = Clamp(t2 + b2, lo, hi);
+      y[o + 3] = Clamp(t3 + b3, lo, hi);
+    }
+    for (; o < units; ++o) {
+      const float* w = weights + static_cast<size_t>(o) * depth;
+      float total = 0.0f;
+      for (int d = 0; d < depth; ++d) total += x[d] * w[d];
+      const float bo = bias != nullptr ? bias[o] : 0.0f;
+      y[o] = Clamp(total + bo, lo, hi);
+    }
+  }
+}
+
+void* Init(TfLiteContext* context, const char*, size_t) {
+  return context->AllocatePersistentBuffer(context, sizeof(FullyConnectedData));
+}
+
+TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
+  auto* data = static_cast<FullyConnectedData*>(node->user_data);
+  const auto* params = static_cast<const TfLiteFullyConnectedParams*>(node->builtin_data);
+  if (data == nullptr || params == nullptr) {
+    context->ReportError(context, "FULLY_CONNECTED: no room for the operator's data in the arena.");
+    return kTfLiteError;
+  }
+  const TfLiteTensor* input = kernel_util::Input(context, node, 0);
+  const TfLiteTensor* weights = kernel_util::Input(context, node, 1);
+  const TfLiteTensor* bias = kernel_util::Input(context, node, 2);
+  TfLiteTensor* output = kernel_util::Output(context, node, 0);
+  if (input == nullptr || weights == nullptr || output == nullptr ||
+      kernel_util::InputCount(node) > 3 || kernel_util::OutputCount(node) != 1) {
+    context->ReportError(context,
+                         "FULLY_CONNECTED: needs an input, weights, an optional bias and one output.");
+    return kTfLiteError;
+  }
+  if (input->type != kTfLiteFloat32 || weights->type != kTfLiteFloat32 ||
+      output->type != kTfLiteFloat32 || (bias != nullptr && bias->type != kTfLiteFloat32)) {
+    context->ReportError(context, "FULLY_CONNECTED: only float32 tensors are supported.");
+    return kTfLiteError;
+  }
+  if (params->weights_format != kTfLiteFullyConnectedWeightsFormatDefault) {
+    context->ReportError(context, "FULLY_CONNECTED: weights format %d is not supported.",
+                         static_cast<int>(params->weights_format));
+    return kTfLiteError;
+  }
+  switch (params->activation) {
+    case kTfLiteActNone:
+      data->activation_min = std::numeric_limits<float>::lowest();
+      data->activation_max = FLT_MAX;
+      break;
+    case kTfLiteActRelu:
+      data->activation_min = 0.0f;
+      data->activation_max = FLT_MAX;
+      break;
+    case kTfLiteActReluN1To1:
+      data->activation_min = -1.0f;
+      data->activation_max = 1.0f;
+      break;
+    case kTfLiteActRelu6:
+      data->activation_min = 0.0f;
+      data->activation_max = 6.0f;
+      break;
+    default:
+      context->ReportError(context, "FULLY_CONNECTED: fused activation %d is not supported.",
+                           static_cast<int>(params->activation));
+      return kTfLiteError;
+  }
+  if (weights->dims->size != 2 || weights->dims->data[0] <= 0 || weights->dims->data[1] <= 0) {
+    context->ReportError(context, "FULLY_CONNECTED: weights must have the shape [units, depth].");
+    return kTfLiteError;
+  }
+  const int units = weights->dims->data[0];
+  const int depth = weights->dims->data[1];
+  const int64_t input_count = kernel_util::ElementCount(input->dims);
+  const int64_t output_count = kernel_util::ElementCount(output->dims);
+  if (output->dims->size < 1 || output->dims->data[output->dims->size - 1] != units ||
+      output_count < 0) {
+    context->ReportError(context, "FULLY_CONNECTED: the output's last dimension must be %d.", units);
+    return kTfLiteError;
+  }
+  const int64_t batches = output_count / units;
+  if (input_count != batches * depth) {
+    context->ReportError(context,
+                         "FULLY_CONNECTED: input of %lld elements does not match %lld rows of depth %d.",
+                         static_cast<long long>(input_count), static_cast<long long>(batches), depth);
+    return kTfLiteError;
+  }
+  if (bias != nullptr && kernel_util::ElementCount(bias->dims) != units) {
+    context->ReportError(context, "FULLY_CONNECTED: bias must hold %d elements.", units);
+    return kTfLiteError;
+  }
+  data->batches = static_cast<int>(batches);
+  data->units = units;
+  data->depth = depth;
+  return kTfLiteOk;
+}
+
+TfLiteStatus Eval(TfLiteContext* context, TfLiteNode* node) {
+  const auto* data = static_cast<const FullyConnectedData*>(node->user_data);
+  const TfLiteTensor* input = kernel_util::Input(context, node, 0);
+  const TfLiteTensor* weights = kernel_util::Input(context, node, 1);
+  const TfLiteTensor* bias = kernel_util::Input(context, node, 2);
+  TfLiteTensor* output = kernel_util::Output(context, node, 0);
+  FullyConnectedFloat(input->data.f, weights->data.f, bias != nullptr ? bias->data.f : nullptr,
+                      output->data.f, *data);
+  return kTfLiteOk;
+}
+
+}  // namespace
+
+TfLiteStatus ParseFullyConnected(const Operator* op, ErrorReporter* error_reporter,
+                                 BuiltinDataAllocator* allocator, void** builtin_data) {
+  const void* raw = nullptr;
+  if (kernel_util::OptionsOfType(op, BuiltinOptions_FullyConnectedOptions, "FULLY_CONNECTED",
+                                 error_reporter, &raw) != kTfLiteOk) {
+    return kTfLiteError;
+  }
+  auto* params = allocator->AllocatePOD<TfLiteFullyConnectedParams>();
+  if (params == nullptr) {
+    TF_LITE_REPORT_ERROR(error_reporter, "FULLY_CONNECTED: no room for its options in the arena.");
+    return kTfLiteError;
+  }
+  params->activation = kTfLiteActNone;
+  params->weights_format = kTfLiteFullyConnectedWeightsFormatDefault;
+  if (const auto* options = static_cast<const FullyConnectedOptions*>(raw)) {
+    // Values the format does not define are refused here; defined ones that
+    // the float kernel lacks are refused in prepare.
+    const int activation = options->fused_activation_function();
+    const int weights_format = options->weights_format();
+    if (activation < ActivationFunctionType_NONE || activation > ActivationFunctionType_SIGN_BIT) {
+      TF_LITE_REPORT_ERROR(error_reporter, "FULLY_CONNECTED: unknown fused activation %d.", activation);
+      return kTfLiteError;
+    }
+    if (weights_format < FullyConnectedOptionsWeightsFormat_DEFAULT ||
+        weights_format > FullyConnectedOptionsWeightsFormat_SHUFFLED4x16INT8) {
+      TF_LITE_REPORT_ERROR(error_reporter, "FULLY_CONNECTED: unknown weights format %d.", weights_format);
+      return kTfLiteError;
+    }
+    params->activation = static_cast<TfLiteFusedActivation>(activation);
+    params->weights_format = static_cast<TfLiteFullyConnectedWeightsFormat>(weights_format);
+    params->keep_num_dims = options->keep_num_dims();
+    params->asymmetric_quantize_inputs = options->asymmetric_quantize_inputs();
+  }
+  *builtin_data = params;
+  return kTfLiteOk;
+}
+
+TfLiteRegistration Register_FULLY_CONNECTED() {
+  TfLiteRegistration registration = {};
+  registration.init = Init;
+  registration.prepare = Prepare;
+  registration.invoke = Eval;
+  registration.builtin_code = BuiltinOperator_FULLY_CONNECTED;
+  registration.version = 1;
+  return registration;
+}
+
+}  // namespace tflite
