@@ -9,6 +9,11 @@ if(TUMBLEBENCH_BUILD_TESTS)
   if(NOT EXISTS ${REPORT_TOOLS_PYTHON})
     message(WARNING "${REPORT_TOOLS_PYTHON} not found: the report tool tests are not registered")
   else()
+    set(REPORT_TOOLS_TEST_ENV
+      "TUMBLEBENCH_BIN=$<TARGET_FILE:tumblebench>;TUMBLEBENCH_TOOLS=${CMAKE_SOURCE_DIR}/tools;MPLBACKEND=Agg")
+    if(TARGET tumblebench_gen)
+      list(APPEND REPORT_TOOLS_TEST_ENV "TUMBLEBENCH_GEN=$<TARGET_FILE:tumblebench_gen>")
+    endif()
     # One test per file, so that ctest -j runs them side by side.
     file(GLOB REPORT_TOOL_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/python/test_*.py)
     foreach(test_file ${REPORT_TOOL_TESTS})
@@ -17,7 +22,7 @@ if(TUMBLEBENCH_BUILD_TESTS)
         COMMAND ${REPORT_TOOLS_PYTHON} -m unittest -v ${test_module}
         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/python)
       set_tests_properties(python_${test_module} PROPERTIES
-        ENVIRONMENT "TUMBLEBENCH_BIN=$<TARGET_FILE:tumblebench>;TUMBLEBENCH_TOOLS=${CMAKE_SOURCE_DIR}/tools;MPLBACKEND=Agg"
+        ENVIRONMENT "${REPORT_TOOLS_TEST_ENV}"
         TIMEOUT 600)
     endforeach()
   endif()

@@ -27,6 +27,23 @@ def harness():
     return path
 
 
+def generator():
+    path = os.environ.get("TUMBLEBENCH_GEN")
+    if not path:
+        beside = os.path.join(os.path.dirname(harness()), "tumblebench_gen")
+        if not os.access(beside, os.X_OK):
+            raise unittest.SkipTest("no tumblebench_gen beside %s and TUMBLEBENCH_GEN is not set" % harness())
+        path = beside
+    return path
+
+
+def generate_data_set(folder, *options):
+    proc = subprocess.run([generator(), "--out", folder, "--quiet"] + list(options),
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if proc.returncode != 0:
+        raise AssertionError("tumblebench_gen failed: %s" % proc.stderr)
+
+
 def write_kfall(path, kind, seconds=10.0, fall_at=5.0):
     """A KFall-format trial at 100 samples per second: quiet standing, or
     standing, a fall (free fall while turning, an impact) and lying, or a
@@ -113,6 +130,12 @@ def assert_png(test, path_or_bytes):
     test.assertGreater(image.shape[1], 100)
     # Not a blank canvas: a figure has ink on it.
     test.assertGreater(float(image[..., :3].std()), 0.01)
+
+
+def report_errors(log_text):
+    """task -> count of the report's error section."""
+    section = log_text.split("# DETECTION ERROR:", 1)[1]
+    return {int(t): int(n) for t, n in re.findall(r"^  o (\d+): (\d+) \(", section, re.M)}
 
 
 class Workdir(unittest.TestCase):

@@ -129,7 +129,7 @@ class CutOffLogs(support.Workdir):
 
     def cut_points(self):
         line_ends = [m.end() for m in re.finditer("\n", self.text)]
-        mid_lines = range(1, len(self.text), 37)
+        mid_lines = range(1, len(self.text), 101)
         report_at = self.text.index("# ADL STAT")
         in_report = range(report_at - 3, len(self.text))
         return sorted(set(line_ends) | set(mid_lines) | set(in_report) | {0})

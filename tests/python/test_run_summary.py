@@ -95,6 +95,48 @@ class DataSetRun(unittest.TestCase):
         self.assertIn("not found          1  (S01T25R01.csv)", text)
 
 
+class GeneratedDataSetRun(unittest.TestCase):
+    """A subject walk over a synthetic data set: every task, many outcomes."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls._tmp = tempfile.TemporaryDirectory(prefix="tumblebench_gen_")
+        cls.dir = cls._tmp.name
+        support.generate_data_set(cls.dir, "--subjects", "2", "--trials", "1", "--seed", "7")
+        cls.log, cls.text = support.run_harness(["-r"], cls.dir)
+        cls.out = os.path.join(cls.dir, "out")
+        cls.proc = support.run_tool("run_summary", cls.log, "-o", cls.out)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._tmp.cleanup()
+
+    def test_totals_and_breakdowns_equal_the_report(self):
+        self.assertEqual(self.proc.returncode, 0, self.proc.stderr)
+        rows = read_csv(os.path.join(self.out, "results.csv"))
+        self.assertEqual(len(rows), len(re.findall(r"^result ", self.text, re.M)))
+        self.assertGreater(len(rows), 60)
+        counters = support.report_counters(self.text)
+        outcomes = Counter(r["outcome"] for r in rows)
+        for name in ("tn", "fp", "fn", "good", "soso", "early", "late"):
+            self.assertEqual(outcomes[name], counters[name], name)
+        errors = Counter(int(r["task"]) for r in rows if r["outcome"] in ("fn", "fp"))
+        self.assertEqual(dict(errors), support.report_errors(self.text))
+        # The report's per-type totals count recordings by their first-detection mode.
+        types = dict((int(t), int(n)) for t, n in re.findall(r"^  o Type-(\d+) : (\d+) ", self.text, re.M))
+        detected = Counter(int(r["task"]) for r in rows if r["detected"] == "1")
+        self.assertEqual(dict(detected), types)
+
+    def test_figures_and_traces(self):
+        assert_png(self, os.path.join(self.out, "summary.png"))
+        rows = read_csv(os.path.join(self.out, "results.csv"))
+        fall = next(r for r in rows if r["outcome"] in ("good", "soso", "late", "early"))
+        trace = os.path.join(self.dir, "SA%s" % fall["subject"][1:], fall["trace"])
+        proc = support.run_tool("plot_trace", trace, "--zoom", "-o", os.path.join(self.out, "fall.png"))
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        assert_png(self, os.path.join(self.out, "fall.png"))
+
+
 class DamagedLogs(support.Workdir):
 
     def setUp(self):

@@ -142,6 +142,10 @@ def format_value(name, value):
     return str(value)
 
 
+def _clip(text, width):
+    return text if len(text) <= width else text[:width - 3] + "..."
+
+
 def _ratio(count, total):
     return "%d of %d (%.2f%%)" % (count, total, stats_mod.percentage(count, total))
 
@@ -181,13 +185,13 @@ def text_summary(summary):
         out.append("")
         out.append("  false alarms per activity type")
         for t, n, total in fa:
-            out.append("    %-60s %s" % (tasks.type_label(t)[:60], _ratio(n, total)))
+            out.append("    %-60s %s" % (_clip(tasks.type_label(t), 60), _ratio(n, total)))
     miss = summary.misses()
     if miss:
         out.append("")
         out.append("  misses per fall type")
         for t, n, total in miss:
-            out.append("    %-60s %s" % (tasks.type_label(t)[:60], _ratio(n, total)))
+            out.append("    %-60s %s" % (_clip(tasks.type_label(t), 60), _ratio(n, total)))
     modes = summary.first_modes()
     out.append("")
     if modes:

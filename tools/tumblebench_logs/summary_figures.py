@@ -38,13 +38,15 @@ def draw_fall_outcomes(ax, summary):
 def draw_lead_times(ax, summary):
     lead = summary.lead_ms
     if lead:
-        width = 20 * max(1, (max(lead) - min(lead)) // 20 // 25 + 1)   # whole samples, at most ~25 bins
-        first = (min(lead) // width) * width
-        bins = list(range(first, max(lead) + 2 * width, width))
+        # Lead times are whole samples (20 ms); each bar is centred on its
+        # samples, at most ~25 bars.
+        width = 20 * max(1, (max(lead) - min(lead)) // 20 // 25 + 1)
+        first = (min(lead) // width) * width - 10
+        bins = list(range(first, max(lead) + width + 1, width))
         ax.hist(lead, bins=bins, color="tab:green", edgecolor="white")
         ax.axvline(100, color="0.4", linestyle=":", linewidth=0.8)
         ax.annotate("good from 5 samples (100 ms)", xy=(100, 1), xycoords=("data", "axes fraction"),
-                    xytext=(3, -10), textcoords="offset points", fontsize=7, color="0.4")
+                    xytext=(-3, -10), textcoords="offset points", fontsize=7, color="0.4", ha="right")
         _integer_axis(ax.yaxis)
     else:
         _empty(ax, "no in-time detections")
@@ -60,12 +62,14 @@ def _per_type(ax, rows, what, colour):
     labels = ["%02d %s" % (t, _short(tasks.task_name(t))) for t, _, _ in rows]
     counts = [n for _, n, _ in rows]
     y = list(range(len(rows)))
-    ax.barh(y, [total for _, _, total in rows], color="0.88", label="recordings")
-    bars = ax.barh(y, counts, color=colour, label=what)
+    totals = [total for _, _, total in rows]
+    ax.barh(y, totals, color="0.88")
+    bars = ax.barh(y, counts, color=colour)
     ax.bar_label(bars, labels=["%d/%d" % (n, total) for _, n, total in rows], fontsize=7, padding=2)
     ax.set_yticks(y, labels, fontsize=7)
+    ax.set_xlim(0, max(totals) * 1.18)
     ax.invert_yaxis()
-    ax.legend(fontsize=7, loc="lower right")
+    ax.set_xlabel("recordings (grey: all of the type, coloured: %s)" % what, fontsize=8)
     _integer_axis(ax.xaxis)
 
 
@@ -119,11 +123,19 @@ def _integer_axis(axis):
 
 def write_dashboard(summary, path, title=None):
     plt = plotting.pyplot()
-    fig, axes = plt.subplots(3, 2, figsize=(12, 13))
-    for ax, (_, draw) in zip(axes.flat, PANELS):
-        draw(ax, summary)
+    fig = plt.figure(figsize=(13, 13), layout="constrained")
+    # Rows as subfigures, so that the long type names of the bottom row do
+    # not set the margins of the panels above them.
+    top, middle, bottom = fig.subfigures(3, 1, height_ratios=[1, 0.8, 1.5])
+    ax_conf, ax_out, ax_modes = top.subplots(1, 3)
+    draw_confusion(ax_conf, summary)
+    draw_fall_outcomes(ax_out, summary)
+    draw_modes(ax_modes, summary)
+    draw_lead_times(middle.subplots(), summary)
+    ax_fa, ax_miss = bottom.subplots(1, 2)
+    draw_false_alarms(ax_fa, summary)
+    draw_misses(ax_miss, summary)
     fig.suptitle(title or "tumblebench run: %s" % (summary.log.source or "console log"), fontsize=11)
-    fig.tight_layout()
     plotting.save(fig, path)
 
 
@@ -132,9 +144,8 @@ def panel_pngs(summary):
     plt = plotting.pyplot()
     out = []
     for name, draw in PANELS:
-        fig, ax = plt.subplots(figsize=(6.2, 4.2))
+        fig, ax = plt.subplots(figsize=(6.2, 4.2), layout="constrained")
         draw(ax, summary)
-        fig.tight_layout()
         buf = io.BytesIO()
         fig.savefig(buf, format="png", dpi=90)
         plt.close(fig)
