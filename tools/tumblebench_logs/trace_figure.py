@@ -48,7 +48,7 @@ def _threshold_labels(ax, values, colour, min_gap=0.07):
                     arrowprops=dict(arrowstyle="-", color=colour, linewidth=0.5, shrinkA=0, shrinkB=0))
 
 
-def plot_trace(trace, out_path, in_samples=False, start=None, end=None, title=None):
+def plot_trace(trace, out_path, in_samples=False, start=None, end=None, title=None, dpi=100):
     """Writes the figure of `trace` to `out_path` (PNG). start and end limit
     the time axis, in the axis's unit (seconds, or samples with in_samples)."""
     plt = plotting.pyplot()
@@ -133,4 +133,4 @@ def plot_trace(trace, out_path, in_samples=False, start=None, end=None, title=No
     _threshold_labels(ax_vv, VV_THRESHOLDS, "tab:red")
     _threshold_labels(ax_p, P_THRESHOLDS, "0.4")
     fig.tight_layout(rect=(0, 0, 0.90, 1))
-    plotting.save(fig, out_path)
+    plotting.save(fig, out_path, dpi=dpi)
