@@ -5,6 +5,7 @@ import base64
 import csv
 import os
 import re
+import subprocess
 import tempfile
 import unittest
 from collections import Counter
@@ -190,6 +191,23 @@ class DamagedLogs(support.Workdir):
         proc = support.run_tool("run_summary", self.log, "--csv", self.path("no", "such", "dir", "x.csv"))
         self.assertEqual(proc.returncode, 2)
         self.assertIn("cannot write", proc.stderr)
+
+
+class Paths(support.Workdir):
+
+    def test_path_bytes_survive(self):
+        # Recordings named in another encoding than UTF-8 (Latin-1 here).
+        name = b"caf\xe9 S07T20R01.csv"
+        support.write_kfall(os.path.join(self.dir.encode(), name), "fall")
+        proc = subprocess.run([support.harness(), "-f", name, "240", "280"], cwd=self.dir, stdout=subprocess.PIPE)
+        with open(self.path("run.log"), "wb") as f:
+            f.write(proc.stdout)
+        out = support.run_tool("run_summary", self.path("run.log"), "--csv", self.path("r.csv"),
+                               "--html", self.path("r.html"))
+        self.assertEqual(out.returncode, 0, out.stderr)
+        with open(self.path("r.csv"), "rb") as f:
+            row = f.read().splitlines()[1]
+        self.assertTrue(row.startswith(name + b","), row)
 
 
 class Comparison(support.Workdir):

@@ -95,7 +95,7 @@ def text_comparison(cmp):
 
 
 def write_flips_csv(cmp, path):
-    with open(path, "w", newline="") as f:
+    with open(path, "w", newline="", encoding="utf-8", errors="surrogateescape") as f:
         w = csv.writer(f)
         w.writerow(("path", "occurrence", "task", "class", "before", "after", "change"))
         for flip in cmp.flips:

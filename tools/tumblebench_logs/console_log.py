@@ -286,6 +286,9 @@ def parse_log(text, source=""):
             if current is not None:
                 _abandon(log, current)
                 current = None
+            if pending_label is not None:
+                log.notes.append("the label line of %s is followed by no replay (no trace line, no "
+                                 "not-found message)" % pending_label[0])
             pending_label = (m.group("name"), int(m.group(2)), int(m.group(3)))
             continue
         m = _NOT_FOUND.match(line)
@@ -348,11 +351,12 @@ def parse_log(text, source=""):
 
 
 def read_log(path):
-    """Reads and parses a log file. Undecodable bytes (a log cut inside a
-    multi-byte character, say) are replaced rather than refused."""
+    """Reads and parses a log file. Bytes that are not UTF-8 (paths in
+    another encoding) are kept as surrogate escapes, so that the CSV can
+    give the paths back byte for byte."""
     with open(path, "rb") as f:
         data = f.read()
-    return parse_log(data.decode("utf-8", errors="replace"), source=str(path))
+    return parse_log(data.decode("utf-8", errors="surrogateescape"), source=str(path))
 
 
 def _abandon(log, rec, at_end=False):

@@ -53,7 +53,7 @@ def csv_row(rec):
 
 
 def write_csv(log, path):
-    with open(path, "w", newline="") as f:
+    with open(path, "w", newline="", encoding="utf-8", errors="surrogateescape") as f:
         writer = csv.DictWriter(f, fieldnames=CSV_COLUMNS)
         writer.writeheader()
         for rec in log.scored:
