@@ -170,6 +170,7 @@ class DamagedLogs(support.Workdir):
         proc = support.run_tool("run_summary", bad)
         self.assertEqual(proc.returncode, 1)
         self.assertIn("DISAGREES", proc.stderr)
+        self.assertRegex(proc.stdout, r"report says: .*good 0.*\n.*result lines give: .*good 1")
 
     def test_not_a_run_log(self):
         cases = {

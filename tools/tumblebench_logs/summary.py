@@ -202,6 +202,14 @@ def text_summary(summary):
         out.append("  first-detection modes: no detections")
     out.append("")
     out.append("  check: " + summary.check.describe())
+    if summary.check.status == "differs":
+        stated = stats_mod.report_totals(log.report_lines)
+        rebuilt = {"tp": s.tp, "fn": s.fn, "tn": s.tn, "fp": s.fp, "good": s.good, "soso": s.soso[0],
+                   "early": s.early, "late": s.late}
+        names = [k for k in rebuilt if k in stated]
+        if names:
+            out.append("    report says:       " + ", ".join("%s %d" % (k, stated[k]) for k in names))
+            out.append("    result lines give: " + ", ".join("%s %d" % (k, rebuilt[k]) for k in names))
     for note in log.notes:
         out.append("  note: " + note)
     return "\n".join(out) + "\n"
