@@ -108,12 +108,15 @@ def _draw(fig, cmp):
     names = ("sensitivity %", "specificity %", "in time %", "ok %")
     hb, hn = cmp.base.headline(), cmp.new.headline()
     x = range(len(names))
-    ax_rates.bar([i - 0.2 for i in x], [hb[n] or 0 for n in names], width=0.4, label="base", color="0.6")
-    ax_rates.bar([i + 0.2 for i in x], [hn[n] or 0 for n in names], width=0.4, label="new", color="tab:blue")
+    for shift, h, label, colour in ((-0.2, hb, "base", "0.6"), (0.2, hn, "new", "tab:blue")):
+        bars = ax_rates.bar([i + shift for i in x], [h[n] or 0 for n in names], width=0.4, label=label,
+                            color=colour)
+        # A rate over no recordings has no bar, and says so.
+        ax_rates.bar_label(bars, labels=[format_value(n, h[n]) for n in names], fontsize=6, padding=1)
     ax_rates.set_xticks(list(x), [n.rstrip(" %") for n in names], fontsize=8)
-    ax_rates.set_ylim(0, 105)
+    ax_rates.set_ylim(0, 118)
     ax_rates.set_ylabel("%")
-    ax_rates.legend(fontsize=8)
+    ax_rates.legend(fontsize=8, loc="upper center", ncol=2)
     ax_rates.set_title("headline rates", fontsize=10)
 
     err_b, err_n = cmp.base.stats.task_errors, cmp.new.stats.task_errors
