@@ -18,15 +18,13 @@ packages=(
   python3-openpyxl
   python3-numpy
   python3-flatbuffers
+  python3-matplotlib
   clang
   libclang-rt-14-dev
 )
 
 if [[ "${1:-}" == "--with-training" ]]; then
   packages+=(python3-sklearn)
-fi
-if [[ "${1:-}" == "--with-plots" ]]; then
-  packages+=(python3-matplotlib)
 fi
 
 missing=()
