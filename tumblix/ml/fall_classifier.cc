@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "tumblix/ml/fall_model.h"
 #include "tumblix/ml/runtime/tflite_micro.h"
 
@@ -57,6 +59,12 @@ int ml_tumblix_load_model(FallClassifierConfig* config, const char* path) {
   if (path == nullptr) return 0;
 
   std::FILE* file = std::fopen(path, "rb");
+  // A directory opens for reading on some systems but is no model file.
+  struct stat status;
+  if (file != nullptr && (fstat(fileno(file), &status) != 0 || S_ISDIR(status.st_mode))) {
+    std::fclose(file);
+    file = nullptr;
+  }
   if (file == nullptr) {
     std::printf("ml_tumblix : %s, not opened.\n", path);
     return -1;

@@ -11,22 +11,23 @@ ArenaAllocator::ArenaAllocator(uint8_t* arena, size_t size) {
     return;
   }
   begin_ = arena + padding;
-  end_ = begin_ + (size - padding);
+  // Both ends on 16-byte boundaries and every piece a multiple of 16: the
+  // layout is then the same for any arena size, so used_bytes() is exactly
+  // the smallest arena (from a 16-byte boundary) that holds the model.
+  end_ = begin_ + ((size - padding) & ~(kArenaAlignment - 1));
   tail_ = end_;
 }
 
 void* ArenaAllocator::AllocatePersistent(size_t bytes, size_t alignment) {
-  if (alignment == 0) alignment = 1;
-  const uintptr_t lowest = reinterpret_cast<uintptr_t>(begin_) + head_reserved_;
-  const uintptr_t top = reinterpret_cast<uintptr_t>(tail_);
-  if (begin_ == nullptr || bytes > top - lowest) return nullptr;
-  const uintptr_t candidate = (top - bytes) & ~static_cast<uintptr_t>(alignment - 1);
-  if (candidate < lowest) return nullptr;
-  tail_ = begin_ + (candidate - reinterpret_cast<uintptr_t>(begin_));
+  if (begin_ == nullptr || alignment > kArenaAlignment) return nullptr;
+  const size_t rounded = AlignUp(bytes, kArenaAlignment);
+  if (rounded < bytes || rounded > head_room() - head_reserved_) return nullptr;
+  tail_ -= rounded;
   return tail_;
 }
 
 bool ArenaAllocator::ReserveHead(size_t bytes) {
+  bytes = AlignUp(bytes, kArenaAlignment);
   if (bytes > head_room()) return false;
   if (bytes > head_reserved_) head_reserved_ = bytes;
   return true;

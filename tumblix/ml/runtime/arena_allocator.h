@@ -22,14 +22,16 @@ class ArenaAllocator : public BuiltinDataAllocator {
   uint8_t* head() const { return begin_; }
   size_t capacity() const { return static_cast<size_t>(end_ - begin_); }
 
-  // Memory from the tail, aligned to `alignment` (a power of two); null
-  // when it would run into the head as reserved so far.
+  // Memory from the tail, on a 16-byte boundary (so any `alignment` up to
+  // 16 is met) and taking a multiple of 16 bytes; null when it would run
+  // into the head as reserved so far.
   void* AllocatePersistent(size_t bytes, size_t alignment);
 
   // Bytes between the aligned start and the lowest tail allocation.
   size_t head_room() const { return static_cast<size_t>(tail_ - begin_); }
-  // Records that `bytes` from the start are in use (planned tensors or the
-  // planner's scratch); false when they would overlap the tail.
+  // Records that `bytes` (rounded up to 16) from the start are in use
+  // (planned tensors or the planner's scratch); false when they would
+  // overlap the tail.
   bool ReserveHead(size_t bytes);
 
   size_t tail_used() const { return static_cast<size_t>(end_ - tail_); }

@@ -77,7 +77,7 @@ TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
   auto* data = static_cast<FullyConnectedData*>(node->user_data);
   const auto* params = static_cast<const TfLiteFullyConnectedParams*>(node->builtin_data);
   if (data == nullptr || params == nullptr) {
-    context->ReportError(context, "FULLY_CONNECTED: no room for the operator's data in the arena.");
+    context->ReportError(context, "FULLY_CONNECTED: tensor arena too small for the operator's data.");
     return kTfLiteError;
   }
   const TfLiteTensor* input = kernel_util::Input(context, node, 0);
@@ -174,7 +174,7 @@ TfLiteStatus ParseFullyConnected(const Operator* op, ErrorReporter* error_report
   }
   auto* params = allocator->AllocatePOD<TfLiteFullyConnectedParams>();
   if (params == nullptr) {
-    TF_LITE_REPORT_ERROR(error_reporter, "FULLY_CONNECTED: no room for its options in the arena.");
+    TF_LITE_REPORT_ERROR(error_reporter, "FULLY_CONNECTED: tensor arena too small for its options.");
     return kTfLiteError;
   }
   params->activation = kTfLiteActNone;

@@ -89,7 +89,7 @@ TfLiteStatus ParseReshape(const Operator* op, ErrorReporter* error_reporter,
   }
   auto* params = allocator->AllocatePOD<TfLiteReshapeParams>();
   if (params == nullptr) {
-    TF_LITE_REPORT_ERROR(error_reporter, "RESHAPE: no room for its options in the arena.");
+    TF_LITE_REPORT_ERROR(error_reporter, "RESHAPE: tensor arena too small for its options.");
     return kTfLiteError;
   }
   // The kernel follows the output tensor's shape; the options' new_shape is

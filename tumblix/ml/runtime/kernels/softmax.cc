@@ -21,7 +21,7 @@ void* Init(TfLiteContext* context, const char*, size_t) {
 TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
   auto* data = static_cast<SoftmaxData*>(node->user_data);
   if (data == nullptr || node->builtin_data == nullptr) {
-    context->ReportError(context, "SOFTMAX: no room for the operator's data in the arena.");
+    context->ReportError(context, "SOFTMAX: tensor arena too small for the operator's data.");
     return kTfLiteError;
   }
   const TfLiteTensor* input = kernel_util::Input(context, node, 0);
@@ -82,7 +82,7 @@ TfLiteStatus ParseSoftmax(const Operator* op, ErrorReporter* error_reporter,
   }
   auto* params = allocator->AllocatePOD<TfLiteSoftmaxParams>();
   if (params == nullptr) {
-    TF_LITE_REPORT_ERROR(error_reporter, "SOFTMAX: no room for its options in the arena.");
+    TF_LITE_REPORT_ERROR(error_reporter, "SOFTMAX: tensor arena too small for its options.");
     return kTfLiteError;
   }
   // Absent options read as the format's default beta, 0.
