@@ -397,6 +397,7 @@ void FallFromStandingPivot(Scene* s, FallPlan plan) {
   plan.pendulum_length = height;
   plan.start_tilt = Span(s, 0.04, 0.12);
   plan.start_tilt_rate = Span(s, 0.3, 0.7);
+  plan.knee_sink = Span(s, 0.0, 0.15);
   AppendFall(s->track, plan);
 }
 
@@ -415,10 +416,9 @@ void BeginGettingUp(Scene* s) {
   PoseGoal lean;
   lean.pitch = Span(s, 0.5, 0.7);
   Move(s, lean, Took(s, 0.6));
-  PoseGoal rise = Goal(SeatedPelvis(seat) + Span(s, 0.12, 0.25), Span(s, 0.35, 0.5));
+  PoseGoal rise = Goal(SeatedPelvis(seat) + Span(s, 0.15, 0.3), Span(s, 0.3, 0.45));
   rise.forward = 0.15;
-  rise.end_vertical_speed = Span(s, 0.1, 0.3);
-  Move(s, rise, Took(s, 0.55));
+  Move(s, rise, Took(s, 0.6));
 }
 
 void FallWhenSittingDown(Scene* s, double direction) {
@@ -460,9 +460,9 @@ void FaintWhileSitting(Scene* s, double direction) {
   plan.start_tilt_rate = Span(s, 0.05, 0.25);
   plan.contact_height = Span(s, 0.15, 0.25);
   plan.slide = Span(s, 0.2, 0.35);
+  plan.seat_seconds = Span(s, 0.3, 0.6);
   plan.contact_tilt = Span(s, 1.15, 1.35);
   plan.trunk_at_contact = plan.contact_tilt;
-  plan.impact_seconds = Span(s, 0.1, 0.2);
   AppendFall(s->track, plan);
 }
 
@@ -483,6 +483,7 @@ void FallWhileMoving(Scene* s, bool jogging, Upset upset, double direction) {
       // tips over.
       plan.carried_momentum = 0.4;
       plan.start_tilt_rate = Span(s, 0.05, 0.2);
+      plan.knee_sink = Span(s, 0.3, 0.45);
       plan.contact_tilt = Span(s, 0.85, 1.1);
       plan.contact_height = Span(s, 0.25, 0.35);
       break;
