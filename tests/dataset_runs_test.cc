@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "harness/eval_stats.h"
-#include "harness/label_file.h"
 #include "harness/walk_subjects.h"
 #include "tests/test_support.h"
 
@@ -120,7 +119,8 @@ TEST(LabelFileRunTest, UnusableLinesAreReportedAndTheRunGoesOn) {
                 long_line +                        // does not fit the line buffer
                 ",,3,0,0\n"                        // the long code is still in force
                 "S06T12,desc,4,40\n"               // four fields: impact 0
-                ",,5,0,0");                        // last line without a line end
+                ",,5,0,0\n"
+                "ABCDEFGHIJKLM20,d,1,0,0");        // 15 characters fit; no line end
   int status = -1;
   std::string err;
   const std::string out = RunIn(dir.path(), "labels.csv", &err, &status);
@@ -133,6 +133,8 @@ TEST(LabelFileRunTest, UnusableLinesAreReportedAndTheRunGoesOn) {
       "tumblebench: S06T12R04.csv, not found.\n"
       "\n\nS06T12R05.csv :    0,    0\n\n"
       "tumblebench: S06T12R05.csv, not found.\n"
+      "\n\nABCDEFGHIJKLM20R01.csv :    0,    0\n\n"
+      "tumblebench: ABCDEFGHIJKLM20R01.csv, not found.\n"
       "\n# ADL STAT:";
   EXPECT_EQ(out.substr(0, expected.size()), expected) << out;
   EXPECT_TRUE(Contains(err, "line 2: no task code before this line")) << err;
@@ -141,16 +143,6 @@ TEST(LabelFileRunTest, UnusableLinesAreReportedAndTheRunGoesOn) {
   EXPECT_TRUE(Contains(err, "line 5 has no trial number")) << err;
   EXPECT_TRUE(Contains(err, "line 7 does not fit 1024 bytes")) << err;
   EXPECT_TRUE(Contains(err, "line 8: the task code in force is too long")) << err;
-}
-
-TEST(LabelFileRunTest, AFifteenCharacterCodeFits) {
-  TempDir dir;
-  WriteFile(dir.File("labels.csv"), std::string(kHeader) + "ABCDEFGHIJKLM20,d,1,0,0\n");
-  int status = -1;
-  std::string err;
-  const std::string out = RunIn(dir.path(), "labels.csv", &err, &status);
-  EXPECT_TRUE(Contains(out, "tumblebench: ABCDEFGHIJKLM20R01.csv, not found.\n")) << out;
-  EXPECT_EQ(err, "");
 }
 
 TEST(LabelFileRunTest, RecordingsOpenInTheCurrentDirectory) {
@@ -213,14 +205,8 @@ TEST(DataSetCommandTest, ResetLeavesTheTroubleMakerListWithItsHeader) {
   EXPECT_EQ(err, "");
 }
 
-TEST(DataSetCommandTest, ResetOfAListAtAnyPlace) {
+TEST(DataSetCommandTest, ResetThatCannotWriteSaysSo) {
   TempDir dir;
-  const std::string list = dir.File("filelist.csv");
-  EXPECT_TRUE(ResetTroubleMakerList(list.c_str()));  // created when missing
-  EXPECT_EQ(ReadFile(list), kHeader);
-  WriteFile(list, "junk\nmore junk\n");
-  EXPECT_TRUE(ResetTroubleMakerList(list.c_str()));
-  EXPECT_EQ(ReadFile(list), kHeader);
   testing::internal::CaptureStderr();
   EXPECT_FALSE(ResetTroubleMakerList(dir.File("no/such/filelist.csv").c_str()));
   EXPECT_TRUE(Contains(testing::internal::GetCapturedStderr(), "could not be written"));
@@ -287,27 +273,6 @@ TEST_F(InProcessRun, OnlySubjectFoldersAreWalkedByAbsolutePath) {
   EXPECT_EQ(Count(out, "result "), 2u) << out;
   EXPECT_EQ(ProcessEvalStats()->tn, 2);
   EXPECT_TRUE(Contains(err, "SA08/SA08_all.csv, no label file; subject skipped")) << err;
-}
-
-TEST(SubjectWalkTest, NamesOfSubjectsAndLabelFiles) {
-  for (const char* name : {"SA06", "SAxy", "SA__"}) EXPECT_TRUE(IsSubjectFolderName(name)) << name;
-  for (const char* name : {"SA6", "SA100", "sa06", "Sa06", "SB06", "", "SA"}) {
-    EXPECT_FALSE(IsSubjectFolderName(name)) << name;
-  }
-  char name[32];
-  const struct {
-    int type;
-    const char* expected;
-  } types[] = {{0, "SA06_all.csv"}, {1, "SA06_down.csv"}, {2, "SA06_adl.csv"}, {10, "SA06_all.csv"}};
-  for (const auto& t : types) {
-    ASSERT_TRUE(FormKFallLabelName("SA06", t.type, name, sizeof(name)));
-    EXPECT_STREQ(name, t.expected);
-  }
-  EXPECT_FALSE(FormKFallLabelName("SA06", 1, name, 13));  // no room for the terminator
-  ASSERT_TRUE(FormRecordingName("S06T20", 7, name, sizeof(name)));
-  EXPECT_STREQ(name, "S06T20R07.csv");
-  ASSERT_TRUE(FormRecordingName("S06T20", 123, name, sizeof(name)));
-  EXPECT_STREQ(name, "S06T20R123.csv");
 }
 
 TEST(SubjectWalkTest, SearchThatCannotStartDoesNothing) {
