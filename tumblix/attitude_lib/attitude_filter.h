@@ -11,20 +11,31 @@ class matrix;
 // and pulls toward the orientation in which the measured acceleration points
 // along the reference axis (0, 0, -1).
 struct AttitudeFilter {
-  Quaternion* q;         // owned; identity after attitude_init
-  double gyro_bias[3];   // running mean of the angular rate, deg/s
-  int32_t bias_count;    // bias-estimator calls, held at the cap
+  Quaternion* q;        // owned; identity after attitude_init
+  double gyro_bias[3];  // running mean of the angular rate, deg/s
+  int32_t bias_count;   // bias-estimator calls, held at the cap
 };
 
+// Creates q as the identity (1; 0, 0, 0) on the heap, zeroes the bias and the
+// count. Expects a fresh record (it does not free a q already there).
 void attitude_init(AttitudeFilter* filter);
-// Releases the quaternion that attitude_init created; safe to call twice.
+// Releases the quaternion that attitude_init created and sets q to null;
+// safe to call twice.
 void attitude_release(AttitudeFilter* filter);
 
-// gyro in deg/s, accl in g, magn is not read, dt in seconds. Returns the
-// rotation matrix of the updated attitude.
+// One filter step (Part 3.3, steps 1 to 14): gyro in deg/s, accl in g, magn
+// is not read, dt in seconds. Returns the rotation matrix of the updated
+// attitude. A sample with a non-finite gyro, accl or dt changes nothing, and
+// a zero-length correction axis skips the correction of that sample, so q
+// always stays finite (details in attitude_filter.cc).
 matrix<double> attitude_update(AttitudeFilter* filter, const double gyro[3], const double accl[3],
                                const double magn[3], double dt);
 
+// Running-mean gyro-bias estimator: accepts the sample on the first call, or
+// when every rate[i] - bias[i] lies strictly inside (-band, band); an
+// accepted sample makes bias[i] = (n * bias[i] + rate[i]) / (n + 1) with n the
+// count on entry. The count rises on every call, accepted or not, until it
+// reaches cap.
 void gyro_bias_update(AttitudeFilter* filter, double bias[3], const double rate[3], int32_t cap,
                       double band);
 
