@@ -66,6 +66,8 @@ struct VectorCase {
   const char* expected;
 };
 
+void PrintTo(const VectorCase& c, std::ostream* os) { *os << c.model; }
+
 class ReferenceVectors : public ::testing::TestWithParam<VectorCase> {};
 
 TEST_P(ReferenceVectors, EveryBitPatternIsReproduced) {
@@ -296,6 +298,8 @@ ModelSpec SoundGraph() {
   spec.outputs = {4};
   return spec;
 }
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class Refusals : public ::testing::TestWithParam<RefusalCase> {};
 
