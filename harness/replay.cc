@@ -5,17 +5,13 @@
 
 #include "harness/detection_log.h"
 #include "harness/eval_stats.h"
-#include "harness/recording_reader.h"
+#include "harness/sample_stream.h"
 #include "harness/scoring.h"
 #include "harness/trace_file.h"
 #include "tumblix/display_name.h"
 #include "tumblix/tumblix.h"
 
 namespace {
-
-enum class RecordingFormat { kDevice, kKFall };
-
-constexpr int kDeviceHeaderLines = 6;
 
 int ReplayRecording(RecordingFormat format, const char* path, int onset, int impact) {
   tumblix_set_display_name(path);
@@ -51,28 +47,13 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
   WriteTraceHeader();
   DetectionLog detections = {0, 0, 0};
   int sample_index = 0;
-  int data_line_count = 0;
   RawSample sample = {0, 0, 0, 0, 0, 0};
-
-  if (format == RecordingFormat::kDevice) {
-    for (int skipped = 0; skipped < kDeviceHeaderLines; ++skipped) {
-      if (std::fgets(line, sizeof(line), recording) == nullptr) break;
-    }
-  }
-  while (std::fgets(line, sizeof(line), recording) != nullptr) {
-    if (!IsDataLine(line)) continue;
-    if (format == RecordingFormat::kKFall) {
-      const bool odd = (data_line_count % 2) != 0;
-      data_line_count += 1;
-      if (odd) continue;
-      ParseKFallLine(line, &sample);
-    } else {
-      ParseDeviceLine(line, &sample);
-    }
-    const int mode = ProcessSample(&detector, &sample, onset, impact);
-    if (mode > 0) NoteDetection(&detections, mode, sample_index, onset, impact);
-    sample_index += 1;
-  }
+  ForEachRecordedSample(recording, format, line, sizeof(line), &sample,
+                        [&](const RawSample& current) {
+                          const int mode = ProcessSample(&detector, &current, onset, impact);
+                          if (mode > 0) NoteDetection(&detections, mode, sample_index, onset, impact);
+                          sample_index += 1;
+                        });
   const bool read_failed = std::ferror(recording) != 0;
   std::printf("%d data, processed.\n", sample_index);
 
