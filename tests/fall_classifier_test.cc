@@ -253,16 +253,16 @@ TEST(FallClassifierLoadModel, ReadsEveryByteOfTheFile) {
 
 // The classifier's contract (150 floats in, 2 out) with a hidden layer of
 // 1100 units: its 4400 bytes cannot fit the 4096-byte arena.
-tflite_test::ModelSpec WideHiddenLayerModel() {
-  tflite_test::ModelSpec spec = tflite_test::ProbeModel(std::vector<int>(1100, 0));
-  spec.tensors.push_back({{2, 1100}, tflite::TensorType_FLOAT32,
+tflite_test::ModelDef WideHiddenLayerModel() {
+  tflite_test::ModelDef def = tflite_test::ProbeModel(std::vector<int>(1100, 0));
+  def.tensors.push_back({{2, 1100}, tflite::TensorType_FLOAT32,
                           tflite_test::Bytes(std::vector<float>(2200, 0.001f)), "weights_2"});
-  spec.tensors.push_back({{1, 2}, tflite::TensorType_FLOAT32, {}, "scores_2"});
-  tflite_test::OpSpec fc{tflite::BuiltinOperator_FULLY_CONNECTED, {5, 6, -1}, {7}};
+  def.tensors.push_back({{1, 2}, tflite::TensorType_FLOAT32, {}, "scores_2"});
+  tflite_test::OpDef fc{tflite::BuiltinOperator_FULLY_CONNECTED, {5, 6, -1}, {7}};
   fc.options_type = tflite::BuiltinOptions_FullyConnectedOptions;
-  spec.ops.push_back(fc);
-  spec.outputs = {7};
-  return spec;
+  def.ops.push_back(fc);
+  def.outputs = {7};
+  return def;
 }
 
 struct BadModel {
@@ -281,7 +281,7 @@ std::vector<BadModel> BadModels() {
   bad.push_back({"text file", std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', ' ', 'm', 'o', 'd', 'e', 'l', '\n'}});
   bad.push_back({"24-row input", BuildModel(tflite_test::ProbeModel({0, 1}, 24))});
   bad.push_back({"three outputs", BuildModel(tflite_test::ProbeModel({0, 1, 2}))});
-  tflite_test::ModelSpec add = tflite_test::ProbeModel({0, 1});
+  tflite_test::ModelDef add = tflite_test::ProbeModel({0, 1});
   add.ops[1].builtin = 0;  // ADD
   add.ops[1].options_type = tflite::BuiltinOptions_NONE;
   bad.push_back({"unsupported operator", BuildModel(add)});

@@ -22,8 +22,8 @@ namespace {
 using tflite_test::Bits;
 using tflite_test::BuildModel;
 using tflite_test::ModelRunner;
-using tflite_test::ModelSpec;
-using tflite_test::OpSpec;
+using tflite_test::ModelDef;
+using tflite_test::OpDef;
 
 // --- Reference vectors --------------------------------------------------
 
@@ -258,15 +258,15 @@ TEST(TfliteKernels, SoftmaxTakesBetaFromItsOptionsAndWorksPerRow) {
 }
 
 TEST(TfliteKernels, ReshapeResolvesMinusOneInItsOwnCopyOfTheShape) {
-  ModelSpec spec;
-  spec.tensors = {{{2, 3, 4}, tflite::TensorType_FLOAT32, {}, "in"}, {{-1, 6}, tflite::TensorType_FLOAT32, {}, "out"}};
-  OpSpec reshape{tflite::BuiltinOperator_RESHAPE, {0}, {1}};
+  ModelDef def;
+  def.tensors = {{{2, 3, 4}, tflite::TensorType_FLOAT32, {}, "in"}, {{-1, 6}, tflite::TensorType_FLOAT32, {}, "out"}};
+  OpDef reshape{tflite::BuiltinOperator_RESHAPE, {0}, {1}};
   reshape.options_type = tflite::BuiltinOptions_ReshapeOptions;
   reshape.new_shape = {-1, 6};
-  spec.ops = {reshape};
-  spec.inputs = {0};
-  spec.outputs = {1};
-  const std::vector<uint8_t> model = BuildModel(spec);
+  def.ops = {reshape};
+  def.inputs = {0};
+  def.outputs = {1};
+  const std::vector<uint8_t> model = BuildModel(def);
   ModelRunner runner(model);
   ASSERT_EQ(runner.interpreter().AllocateTensors(), kTfLiteOk) << runner.messages();
   const TfLiteTensor* out = runner.interpreter().output(0);
@@ -284,19 +284,19 @@ TEST(TfliteKernels, ReshapeResolvesMinusOneInItsOwnCopyOfTheShape) {
 
 struct RefusalCase {
   const char* name;
-  std::function<void(ModelSpec*)> change;
+  std::function<void(ModelDef*)> change;
   const char* message;
 };
 
 // A two-operator graph (FULLY_CONNECTED then LOGISTIC) that each case breaks
 // in one place.
-ModelSpec SoundGraph() {
-  ModelSpec spec = tflite_test::FullyConnectedModel({1, 4}, 2, 4, std::vector<float>(8, 0.5f), {0.0f, 1.0f},
+ModelDef SoundGraph() {
+  ModelDef def = tflite_test::FullyConnectedModel({1, 4}, 2, 4, std::vector<float>(8, 0.5f), {0.0f, 1.0f},
                                                     tflite::ActivationFunctionType_RELU);
-  spec.tensors.push_back({{1, 2}, tflite::TensorType_FLOAT32, {}, "probabilities"});
-  spec.ops.push_back({tflite::BuiltinOperator_LOGISTIC, {3}, {4}});
-  spec.outputs = {4};
-  return spec;
+  def.tensors.push_back({{1, 2}, tflite::TensorType_FLOAT32, {}, "probabilities"});
+  def.ops.push_back({tflite::BuiltinOperator_LOGISTIC, {3}, {4}});
+  def.outputs = {4};
+  return def;
 }
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -304,9 +304,9 @@ void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 class Refusals : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(Refusals, AllocateTensorsFailsWithAReportAndTheInterpreterStaysSafe) {
-  ModelSpec spec = SoundGraph();
-  GetParam().change(&spec);
-  const std::vector<uint8_t> model = BuildModel(spec);
+  ModelDef def = SoundGraph();
+  GetParam().change(&def);
+  const std::vector<uint8_t> model = BuildModel(def);
   ASSERT_TRUE(Verifies(model.data(), model.size())) << "the case should fail in the runtime, not the verifier";
   ModelRunner runner(model);
   EXPECT_EQ(runner.interpreter().AllocateTensors(), kTfLiteError);
@@ -318,28 +318,28 @@ TEST_P(Refusals, AllocateTensorsFailsWithAReportAndTheInterpreterStaysSafe) {
 }
 
 const RefusalCase kRefusals[] = {
-    {"UnsupportedOperator", [](ModelSpec* s) { s->ops[1].builtin = 0; }, "is not supported or not registered"},
-    {"Int8Tensor", [](ModelSpec* s) { s->tensors[4].type = tflite::TensorType_INT8; }, "element type INT8"},
-    {"WeightsOfRankThree", [](ModelSpec* s) { s->tensors[1].shape = {2, 2, 2}; }, "weights must have the shape"},
-    {"InputDepthMismatch", [](ModelSpec* s) { s->tensors[0].shape = {1, 5}; }, "does not match"},
+    {"UnsupportedOperator", [](ModelDef* s) { s->ops[1].builtin = 0; }, "is not supported or not registered"},
+    {"Int8Tensor", [](ModelDef* s) { s->tensors[4].type = tflite::TensorType_INT8; }, "element type INT8"},
+    {"WeightsOfRankThree", [](ModelDef* s) { s->tensors[1].shape = {2, 2, 2}; }, "weights must have the shape"},
+    {"InputDepthMismatch", [](ModelDef* s) { s->tensors[0].shape = {1, 5}; }, "does not match"},
     {"TanhActivation",
-     [](ModelSpec* s) { s->ops[0].activation = tflite::ActivationFunctionType_TANH; }, "fused activation 4"},
+     [](ModelDef* s) { s->ops[0].activation = tflite::ActivationFunctionType_TANH; }, "fused activation 4"},
     {"ShuffledWeights",
-     [](ModelSpec* s) { s->ops[0].weights_format = tflite::FullyConnectedOptionsWeightsFormat_SHUFFLED4x16INT8; },
+     [](ModelDef* s) { s->ops[0].weights_format = tflite::FullyConnectedOptionsWeightsFormat_SHUFFLED4x16INT8; },
      "weights format 1"},
     {"OptionsOfAnotherOperator",
-     [](ModelSpec* s) { s->ops[0].options_type = tflite::BuiltinOptions_SoftmaxOptions; }, "do not belong"},
-    {"SchemaVersionTwo", [](ModelSpec* s) { s->version = 2; }, "schema version 2"},
-    {"TwoSubgraphs", [](ModelSpec* s) { s->subgraphs = 2; }, "exactly one subgraph"},
-    {"ConstantOfWrongSize", [](ModelSpec* s) { s->tensors[2].shape = {3}; }, "does not match its shape"},
-    {"OperandOutOfRange", [](ModelSpec* s) { s->ops[1].inputs = {9}; }, "does not exist"},
-    {"ReadBeforeWritten", [](ModelSpec* s) { std::swap(s->ops[0], s->ops[1]); }, "before anything writes it"},
-    {"VariableTensor", [](ModelSpec* s) { s->tensors[3].is_variable = true; }, "variable tensors"},
-    {"OutputNeverWritten", [](ModelSpec* s) { s->ops.pop_back(); }, "never written"},
-    {"WritesAConstant", [](ModelSpec* s) { s->ops[1].outputs = {2}; }, "writes constant tensor"},
-    {"ConstantGraphInput", [](ModelSpec* s) { s->inputs = {1}; }, "missing or constant"},
-    {"TensorWrittenTwice", [](ModelSpec* s) { s->ops[1].outputs = {3}; }, "written a second time"},
-    {"UnresolvedShape", [](ModelSpec* s) { s->tensors[0].shape = {-1, 4}; }, "does not match"},
+     [](ModelDef* s) { s->ops[0].options_type = tflite::BuiltinOptions_SoftmaxOptions; }, "do not belong"},
+    {"SchemaVersionTwo", [](ModelDef* s) { s->version = 2; }, "schema version 2"},
+    {"TwoSubgraphs", [](ModelDef* s) { s->subgraphs = 2; }, "exactly one subgraph"},
+    {"ConstantOfWrongSize", [](ModelDef* s) { s->tensors[2].shape = {3}; }, "does not match its shape"},
+    {"OperandOutOfRange", [](ModelDef* s) { s->ops[1].inputs = {9}; }, "does not exist"},
+    {"ReadBeforeWritten", [](ModelDef* s) { std::swap(s->ops[0], s->ops[1]); }, "before anything writes it"},
+    {"VariableTensor", [](ModelDef* s) { s->tensors[3].is_variable = true; }, "variable tensors"},
+    {"OutputNeverWritten", [](ModelDef* s) { s->ops.pop_back(); }, "never written"},
+    {"WritesAConstant", [](ModelDef* s) { s->ops[1].outputs = {2}; }, "writes constant tensor"},
+    {"ConstantGraphInput", [](ModelDef* s) { s->inputs = {1}; }, "missing or constant"},
+    {"TensorWrittenTwice", [](ModelDef* s) { s->ops[1].outputs = {3}; }, "written a second time"},
+    {"UnresolvedShape", [](ModelDef* s) { s->tensors[0].shape = {-1, 4}; }, "does not match"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Tflite, Refusals, ::testing::ValuesIn(kRefusals),
@@ -356,9 +356,9 @@ TEST(TfliteModelCheck, TheGraphTheRefusalsBreakRunsWhenIntact) {
 }
 
 TEST(TfliteModelCheck, OperatorCodesInTheEightBitFieldOnlyAreRead) {
-  ModelSpec spec = SoundGraph();
-  spec.narrow_codes_only = true;
-  ModelRunner runner(BuildModel(spec));
+  ModelDef def = SoundGraph();
+  def.narrow_codes_only = true;
+  ModelRunner runner(BuildModel(def));
   ASSERT_EQ(runner.interpreter().AllocateTensors(), kTfLiteOk) << runner.messages();
   EXPECT_EQ(runner.Run({1.0f, 2.0f, 3.0f, 4.0f}).size(), 2u);
 }

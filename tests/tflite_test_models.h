@@ -51,7 +51,7 @@ std::vector<uint8_t> Bytes(const std::vector<T>& values) {
   return bytes;
 }
 
-struct TensorSpec {
+struct TensorDef {
   std::vector<int32_t> shape;
   tflite::TensorType type = tflite::TensorType_FLOAT32;
   std::vector<uint8_t> data;  // empty: computed or fed, not constant
@@ -59,7 +59,7 @@ struct TensorSpec {
   bool is_variable = false;
 };
 
-struct OpSpec {
+struct OpDef {
   int32_t builtin;
   std::vector<int32_t> inputs;
   std::vector<int32_t> outputs;
@@ -70,9 +70,9 @@ struct OpSpec {
   std::vector<int32_t> new_shape = {};
 };
 
-struct ModelSpec {
-  std::vector<TensorSpec> tensors;
-  std::vector<OpSpec> ops;
+struct ModelDef {
+  std::vector<TensorDef> tensors;
+  std::vector<OpDef> ops;
   std::vector<int32_t> inputs;
   std::vector<int32_t> outputs;
   uint32_t version = 3;
@@ -82,11 +82,11 @@ struct ModelSpec {
   bool narrow_codes_only = false;
 };
 
-inline std::vector<uint8_t> BuildModel(const ModelSpec& spec) {
+inline std::vector<uint8_t> BuildModel(const ModelDef& def) {
   flatbuffers::FlatBufferBuilder fbb;
   std::vector<int32_t> codes;
   std::vector<flatbuffers::Offset<tflite::Operator>> ops;
-  for (const OpSpec& op : spec.ops) {
+  for (const OpDef& op : def.ops) {
     uint32_t index = 0;
     while (index < codes.size() && codes[index] != op.builtin) ++index;
     if (index == codes.size()) codes.push_back(op.builtin);
@@ -109,86 +109,86 @@ inline std::vector<uint8_t> BuildModel(const ModelSpec& spec) {
   std::vector<flatbuffers::Offset<tflite::Buffer>> buffers;
   buffers.push_back(tflite::CreateBuffer(fbb));
   std::vector<flatbuffers::Offset<tflite::Tensor>> tensors;
-  for (const TensorSpec& t : spec.tensors) {
+  for (const TensorDef& t : def.tensors) {
     const uint32_t buffer = static_cast<uint32_t>(buffers.size());
     buffers.push_back(t.data.empty() ? tflite::CreateBuffer(fbb) : tflite::CreateBufferDirect(fbb, &t.data));
     tensors.push_back(tflite::CreateTensorDirect(fbb, &t.shape, t.type, buffer,
                                                  t.name.empty() ? nullptr : t.name.c_str(), 0, t.is_variable));
   }
   std::vector<flatbuffers::Offset<tflite::SubGraph>> subgraphs;
-  for (int s = 0; s < spec.subgraphs; ++s) {
+  for (int s = 0; s < def.subgraphs; ++s) {
     subgraphs.push_back(
-        tflite::CreateSubGraphDirect(fbb, &tensors, &spec.inputs, &spec.outputs, &ops, "main"));
+        tflite::CreateSubGraphDirect(fbb, &tensors, &def.inputs, &def.outputs, &ops, "main"));
   }
   std::vector<flatbuffers::Offset<tflite::OperatorCode>> code_tables;
   for (int32_t code : codes) {
     const int8_t narrow = static_cast<int8_t>(code < 127 ? code : 127);
     code_tables.push_back(tflite::CreateOperatorCode(
-        fbb, narrow, 0, 1, static_cast<tflite::BuiltinOperator>(spec.narrow_codes_only ? 0 : code)));
+        fbb, narrow, 0, 1, static_cast<tflite::BuiltinOperator>(def.narrow_codes_only ? 0 : code)));
   }
-  const auto model = tflite::CreateModelDirect(fbb, spec.version, &code_tables, &subgraphs, "test model", &buffers);
+  const auto model = tflite::CreateModelDirect(fbb, def.version, &code_tables, &subgraphs, "test model", &buffers);
   fbb.Finish(model, tflite::ModelIdentifier());
   return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
 }
 
 // A single FULLY_CONNECTED: input `in_shape`, weights [units, depth], an
 // optional bias, output [batches, units].
-inline ModelSpec FullyConnectedModel(std::vector<int32_t> in_shape, int units, int depth,
+inline ModelDef FullyConnectedModel(std::vector<int32_t> in_shape, int units, int depth,
                                      const std::vector<float>& weights, const std::vector<float>& bias,
                                      tflite::ActivationFunctionType activation, int batches = 1) {
-  ModelSpec spec;
-  spec.tensors.push_back({in_shape, tflite::TensorType_FLOAT32, {}, "in"});
-  spec.tensors.push_back({{units, depth}, tflite::TensorType_FLOAT32, Bytes(weights), "weights"});
-  spec.tensors.push_back({{units}, tflite::TensorType_FLOAT32, Bytes(bias), "bias"});
-  spec.tensors.push_back({{batches, units}, tflite::TensorType_FLOAT32, {}, "out"});
-  OpSpec op{tflite::BuiltinOperator_FULLY_CONNECTED, {0, 1, bias.empty() ? -1 : 2}, {3}};
+  ModelDef def;
+  def.tensors.push_back({in_shape, tflite::TensorType_FLOAT32, {}, "in"});
+  def.tensors.push_back({{units, depth}, tflite::TensorType_FLOAT32, Bytes(weights), "weights"});
+  def.tensors.push_back({{units}, tflite::TensorType_FLOAT32, Bytes(bias), "bias"});
+  def.tensors.push_back({{batches, units}, tflite::TensorType_FLOAT32, {}, "out"});
+  OpDef op{tflite::BuiltinOperator_FULLY_CONNECTED, {0, 1, bias.empty() ? -1 : 2}, {3}};
   op.options_type = tflite::BuiltinOptions_FullyConnectedOptions;
   op.activation = activation;
-  spec.ops.push_back(op);
-  spec.inputs = {0};
-  spec.outputs = {3};
-  return spec;
+  def.ops.push_back(op);
+  def.inputs = {0};
+  def.outputs = {3};
+  return def;
 }
 
 // One unary operator on [rows, depth].
-inline ModelSpec UnaryModel(int32_t builtin, int rows, int depth, float beta = 1.0f) {
-  ModelSpec spec;
-  spec.tensors.push_back({{rows, depth}, tflite::TensorType_FLOAT32, {}, "in"});
-  spec.tensors.push_back({{rows, depth}, tflite::TensorType_FLOAT32, {}, "out"});
-  OpSpec op{builtin, {0}, {1}};
+inline ModelDef UnaryModel(int32_t builtin, int rows, int depth, float beta = 1.0f) {
+  ModelDef def;
+  def.tensors.push_back({{rows, depth}, tflite::TensorType_FLOAT32, {}, "in"});
+  def.tensors.push_back({{rows, depth}, tflite::TensorType_FLOAT32, {}, "out"});
+  OpDef op{builtin, {0}, {1}};
   if (builtin == tflite::BuiltinOperator_SOFTMAX) {
     op.options_type = tflite::BuiltinOptions_SoftmaxOptions;
     op.beta = beta;
   }
-  spec.ops.push_back(op);
-  spec.inputs = {0};
-  spec.outputs = {1};
-  return spec;
+  def.ops.push_back(op);
+  def.inputs = {0};
+  def.outputs = {1};
+  return def;
 }
 
 // The classifier's contract with a transparent body: input [1, rows, 6],
 // RESHAPE to [1, rows * 6], FULLY_CONNECTED to `units` outputs with no
 // activation. Output o is exactly input element probes[o] (weight 1 there,
 // 0 elsewhere, bias 0), so a test can see what reached the input tensor.
-inline ModelSpec ProbeModel(const std::vector<int>& probes, int rows = 25) {
+inline ModelDef ProbeModel(const std::vector<int>& probes, int rows = 25) {
   const int depth = rows * 6;
   const int units = static_cast<int>(probes.size());
   std::vector<float> weights(static_cast<size_t>(units) * depth, 0.0f);
   for (int o = 0; o < units; ++o) weights[static_cast<size_t>(o) * depth + probes[o]] = 1.0f;
-  ModelSpec spec;
-  spec.tensors.push_back({{1, rows, 6}, tflite::TensorType_FLOAT32, {}, "window"});
-  spec.tensors.push_back({{2}, tflite::TensorType_INT32, Bytes(std::vector<int32_t>{-1, depth}), "shape"});
-  spec.tensors.push_back({{1, depth}, tflite::TensorType_FLOAT32, {}, "flat"});
-  spec.tensors.push_back({{units, depth}, tflite::TensorType_FLOAT32, Bytes(weights), "weights"});
-  spec.tensors.push_back({{units}, tflite::TensorType_FLOAT32, Bytes(std::vector<float>(units, 0.0f)), "bias"});
-  spec.tensors.push_back({{1, units}, tflite::TensorType_FLOAT32, {}, "scores"});
-  spec.ops.push_back({tflite::BuiltinOperator_RESHAPE, {0, 1}, {2}});
-  OpSpec fc{tflite::BuiltinOperator_FULLY_CONNECTED, {2, 3, 4}, {5}};
+  ModelDef def;
+  def.tensors.push_back({{1, rows, 6}, tflite::TensorType_FLOAT32, {}, "window"});
+  def.tensors.push_back({{2}, tflite::TensorType_INT32, Bytes(std::vector<int32_t>{-1, depth}), "shape"});
+  def.tensors.push_back({{1, depth}, tflite::TensorType_FLOAT32, {}, "flat"});
+  def.tensors.push_back({{units, depth}, tflite::TensorType_FLOAT32, Bytes(weights), "weights"});
+  def.tensors.push_back({{units}, tflite::TensorType_FLOAT32, Bytes(std::vector<float>(units, 0.0f)), "bias"});
+  def.tensors.push_back({{1, units}, tflite::TensorType_FLOAT32, {}, "scores"});
+  def.ops.push_back({tflite::BuiltinOperator_RESHAPE, {0, 1}, {2}});
+  OpDef fc{tflite::BuiltinOperator_FULLY_CONNECTED, {2, 3, 4}, {5}};
   fc.options_type = tflite::BuiltinOptions_FullyConnectedOptions;
-  spec.ops.push_back(fc);
-  spec.inputs = {0};
-  spec.outputs = {5};
-  return spec;
+  def.ops.push_back(fc);
+  def.inputs = {0};
+  def.outputs = {5};
+  return def;
 }
 
 class CapturingReporter : public tflite::ErrorReporter {
