@@ -3,6 +3,7 @@
 # tumblebench so scripts and tests find it beside the program they drive.
 add_executable(tumblebench_gen
   ${CMAKE_CURRENT_LIST_DIR}/gen_dataset/activity_scripts.cc
+  ${CMAKE_CURRENT_LIST_DIR}/gen_dataset/body_disturbance.cc
   ${CMAKE_CURRENT_LIST_DIR}/gen_dataset/body_track.cc
   ${CMAKE_CURRENT_LIST_DIR}/gen_dataset/dataset_writer.cc
   ${CMAKE_CURRENT_LIST_DIR}/gen_dataset/fall_motion.cc

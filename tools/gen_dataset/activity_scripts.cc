@@ -124,8 +124,9 @@ GaitStyle JogStyle(Scene* s, bool quick) {
   style.jog = true;
   style.reference_speed = (quick ? 3.0 : 2.3) * s->subject->pace;
   style.step_rate = Vary(s, quick ? 2.95 : 2.65, 0.05);
-  style.stance_fraction = Vary(s, quick ? 0.38 : 0.45, 0.05);
+  style.stance_fraction = Vary(s, quick ? 0.46 : 0.52, 0.05);
   style.lean = quick ? 0.17 : 0.12;
+  style.pitch_swing = 0.06;
   style.sway = Vary(s, 0.8, 0.2);
   return style;
 }
@@ -134,7 +135,7 @@ GaitStyle JogStyle(Scene* s, bool quick) {
 std::vector<GaitLeg> OutAndBack(Scene* s, const GaitStyle& style, double distance) {
   const double v = Vary(s, style.reference_speed, 0.06);
   const double ramp = 1.2;
-  const double turn_seconds = Vary(s, style.jog ? 1.0 : 1.3, 0.1);
+  const double turn_seconds = Vary(s, style.jog ? 1.8 : 2.0, 0.1);
   const double cruise = std::max(0.3, (distance - 0.5 * v * ramp - 0.35 * v * turn_seconds) / v);
   const double side = RandomSign(s->rng);
   std::vector<GaitLeg> legs(5);

@@ -144,7 +144,7 @@ void AppendGait(BodyTrack* track, const GaitStyle& style, const std::vector<Gait
     values[kPelvisY] = y0 + path_y[i] + sway * left_y;
     values[kPelvisZ] = z0 + envelope * VerticalOffset(style, run, phase[i], rate[i]) -
                        (style.jog ? 0.03 * envelope : 0.0) + stairs[i] - 0.06 * lurch[i];
-    values[kPitch] = pitch0 + style.lean * envelope + 0.035 * envelope * std::sin(kTwoPi * phase[i] + 0.8) +
+    values[kPitch] = pitch0 + style.lean * envelope + style.pitch_swing * envelope * std::sin(kTwoPi * phase[i] + 0.8) +
                      0.12 * std::clamp(stair_slope[i], -0.5, 0.5) + lurch_pitch[i];
     values[kRoll] = roll0 + 0.05 * side * std::sin(kPi * phase[i]);
     values[kHeading] = heading[i] + 0.07 * side * std::sin(kPi * phase[i] + 0.3);

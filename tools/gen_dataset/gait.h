@@ -13,6 +13,7 @@ struct GaitStyle {
   double stance_fraction = 0.4;  // jogging: part of each step with a foot on the ground
   double bounce = 0.3;           // walking: vertical acceleration amplitude (g)
   double lean = 0.06;            // extra forward trunk lean at full speed (rad)
+  double pitch_swing = 0.035;    // forward-backward rocking of the trunk with each step (rad)
   double sway = 1.0;             // scales the side-to-side and twisting motion
 };
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/gen_dataset/activity_scripts.h"
+#include "tools/gen_dataset/body_disturbance.h"
 #include "tools/gen_dataset/dataset_writer.h"
 #include "tools/gen_dataset/gen_options.h"
 #include "tools/gen_dataset/random_stream.h"
@@ -35,6 +36,7 @@ GeneratedTrial GenerateTrial(uint64_t seed, const SubjectProfile& subject, int t
   RandomStream rng = MakeRandomStream({seed, static_cast<uint64_t>(subject.number),
                                        static_cast<uint64_t>(task), static_cast<uint64_t>(trial)});
   BodyTrack track = SimulateTask(task, subject, &rng);
+  AddMovementDisturbance(&track, &rng);
   AddPosturalSway(&track, &rng);
   const Quat mount = TrialMount(subject, &rng);
   GeneratedTrial out;

@@ -99,34 +99,3 @@ std::vector<SensorSample> SimulateSensor(const BodyTrack& track, const Quat& mou
   }
   return out;
 }
-
-void AddPosturalSway(BodyTrack* track, RandomStream* rng) {
-  struct Wave {
-    double amplitude, frequency, phase;
-  };
-  constexpr int kWaves = 4;
-  // Angles sway by a few tenths of a degree, the pelvis by a few millimetres.
-  const double amplitude[kChannelCount] = {0.003, 0.003, 0.0015, 0.004, 0.004, 0.004};
-  Wave waves[kChannelCount][kWaves];
-  for (int c = 0; c < kChannelCount; ++c) {
-    for (Wave& wave : waves[c]) {
-      wave.amplitude = amplitude[c] * Uniform(rng, 0.3, 1.0);
-      wave.frequency = Uniform(rng, 0.05, 0.6);
-      wave.phase = Uniform(rng, 0.0, 2.0 * kPi);
-    }
-  }
-  const double breath_rate = Uniform(rng, 0.2, 0.33);
-  const double breath_phase = Uniform(rng, 0.0, 2.0 * kPi);
-  const int ticks = TickCount(*track);
-  for (int k = 0; k < ticks; ++k) {
-    const double t = k * kTickSeconds;
-    for (int c = 0; c < kChannelCount; ++c) {
-      double add = 0.0;
-      for (const Wave& wave : waves[c]) add += wave.amplitude * std::sin(2.0 * kPi * wave.frequency * t + wave.phase);
-      track->channel[c][k] += add;
-    }
-    const double breath = std::sin(2.0 * kPi * breath_rate * t + breath_phase);
-    track->channel[kPitch][k] += 0.003 * breath;
-    track->channel[kPelvisZ][k] += 0.001 * breath;
-  }
-}

@@ -31,8 +31,4 @@ std::vector<SensorSample> SimulateSensor(const BodyTrack& track, const Quat& mou
 // Recorded sample index (100 per second) during which the given tick lies.
 int SampleOfTick(int tick);
 
-// Adds slow postural sway and breathing to every pose of the track; smooth,
-// so it only adds the small rates and accelerations of a living body.
-void AddPosturalSway(BodyTrack* track, RandomStream* rng);
-
 #endif
