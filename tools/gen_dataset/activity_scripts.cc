@@ -123,8 +123,8 @@ GaitStyle JogStyle(Scene* s, bool quick) {
   GaitStyle style;
   style.jog = true;
   style.reference_speed = (quick ? 3.0 : 2.3) * s->subject->pace;
-  style.step_rate = Vary(s, quick ? 2.95 : 2.65, 0.05);
-  style.stance_fraction = Vary(s, quick ? 0.46 : 0.52, 0.05);
+  style.step_rate = Vary(s, quick ? 3.15 : 2.95, 0.05);
+  style.stance_fraction = Vary(s, quick ? 0.52 : 0.57, 0.05);
   style.lean = quick ? 0.17 : 0.12;
   style.pitch_swing = 0.06;
   style.sway = Vary(s, 0.8, 0.2);
@@ -179,7 +179,7 @@ void Stairs(Scene* s, bool quick) {
 
 void Jump(Scene* s) {
   const double hip = s->subject->hip_height;
-  const double lift = Span(s, 0.08, 0.2);  // height of the flight (m)
+  const double lift = Span(s, 0.06, 0.12);  // height of the flight (m)
   const double takeoff_speed = std::sqrt(2.0 * kGravity * lift);
   Move(s, Goal(hip - Span(s, 0.1, 0.18), Span(s, 0.2, 0.4)), Took(s, 0.45));
   PoseGoal push = Goal(hip + 0.03, 0.05);
