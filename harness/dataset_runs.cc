@@ -1,5 +1,6 @@
 #include "harness/dataset_runs.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -61,5 +62,11 @@ int RunDataSetCommand(const char* argument) {
     return RunWalkOverCurrentDir(WalkKind::kKFall, kLabelTypeAll);
   }
   if (std::strcmp(argument, "-all") == 0) return RunWalkOverCurrentDir(WalkKind::kDevice, 0);
-  return RunKFallLabelFile(argument);
+  const int result = RunKFallLabelFile(argument);
+  // Without a word here, a mistyped name would end in an empty report.
+  if (result != 0 && !IsFileReadable(argument)) {
+    std::fprintf(stderr, "tumblebench: %s, the label file cannot be opened (%s); skipped.\n", argument,
+                 std::strerror(errno));
+  }
+  return result;
 }

@@ -15,7 +15,9 @@ void NoteDetection(DetectionLog* log, int mode, int index, int onset, int impact
     std::printf("Early Detect : %d, wDownMode : %d (%d)\n", index, log->first_mode,
                 onset - index);
   } else {
-    std::printf("Late Detect : %d, wDownMode : %d (%d)\n", index, log->first_mode,
-                index - impact);
+    // The impact frame may be any int (the command line takes it as given),
+    // so the distance is taken in a wider type.
+    std::printf("Late Detect : %d, wDownMode : %d (%lld)\n", index, log->first_mode,
+                static_cast<long long>(index) - impact);
   }
 }

@@ -25,11 +25,21 @@ enum class TaskCodeState { kNone, kValid, kTooLong };
 // Reads one line into buffer. A line that does not fit is consumed to its end
 // and reported through fits = false, so its tail never passes for a line.
 bool ReadLabelLine(FILE* file, char* buffer, int size, bool* fits) {
+  // A NUL byte in the line would hide how much fgets read, so the buffer is
+  // filled with non-NUL bytes first: the last NUL is then the terminator.
+  std::memset(buffer, 0xff, static_cast<size_t>(size));
   if (std::fgets(buffer, size, file) == nullptr) return false;
   *fits = true;
-  const size_t length = std::strlen(buffer);
-  if (length > 0 && buffer[length - 1] == '\n') return true;
-  if (static_cast<int>(length) < size - 1) return true;  // last line, no line end
+  int length = size - 1;
+  while (length > 0 && buffer[length] != '\0') --length;
+  if (length > 0 && buffer[length - 1] == '\n') {
+    // Text after a NUL byte cannot be shown or split; the line keeps its
+    // line end, so that it prints as a line of its own.
+    const size_t visible = std::strlen(buffer);
+    if (static_cast<int>(visible) < length) std::memcpy(buffer + visible, "\n", 2);
+    return true;
+  }
+  if (length < size - 1) return true;  // last line, no line end
   int c = std::fgetc(file);
   if (c == EOF) return true;
   *fits = false;
@@ -72,7 +82,10 @@ int ForEachLabelTrial(const char* label_path, LabelTrialHandler handler, void* c
   bool fits = true;
   int line_number = 1;
 
-  ReadLabelLine(file, line, sizeof(line), &fits);  // the header
+  if (!ReadLabelLine(file, line, sizeof(line), &fits) && !std::ferror(file)) {
+    // Not even a header: a converter or copy that wrote nothing.
+    std::fprintf(stderr, "tumblebench: %s, the label file is empty; skipped.\n", label_path);
+  }
   while (ReadLabelLine(file, line, sizeof(line), &fits)) {
     ++line_number;
     if (!fits) {

@@ -1,5 +1,6 @@
 #include "harness/replay.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -18,7 +19,14 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
 
   FILE* recording = std::fopen(path, "r");
   if (recording == nullptr) {
+    const int open_error = errno;
     std::printf("tumblebench: %s, not found.\n", path);
+    // "not found" is all the console log says; a file that is there but
+    // cannot be opened needs its real cause named.
+    if (open_error != ENOENT && open_error != ENOTDIR) {
+      std::fprintf(stderr, "tumblebench: %s, cannot be opened (%s); the recording is not scored.\n",
+                   path, std::strerror(open_error));
+    }
     return -1;
   }
 
@@ -31,6 +39,8 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
   }
   std::printf("Log File : %s\n\n", line);
   if (!OpenTrace(line)) {
+    std::fprintf(stderr, "tumblebench: %s, trace cannot be created (%s); the recording is not scored.\n",
+                 line, std::strerror(errno));
     std::fclose(recording);
     return -1;
   }
@@ -39,6 +49,8 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
   tumblix_default_config(&cfg);
   TumblixDetector detector;
   if (tumblix_create(&detector, &cfg) == nullptr) {
+    std::fprintf(stderr, "tumblebench: %s, the detector could not be created; the recording is not scored.\n",
+                 path);
     CloseTrace();
     std::fclose(recording);
     return -1;
@@ -63,7 +75,9 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
 
   if (read_failed) {
     // A result over part of a recording would pass for a complete one.
-    std::fprintf(stderr, "tumblebench: %s, read error; the recording is not scored.\n", path);
+    std::fprintf(stderr,
+                 "tumblebench: %s, read error; its trace is incomplete and the recording is not scored.\n",
+                 path);
     return -1;
   }
   if (!trace_complete) {

@@ -39,7 +39,9 @@ int ScoreRecording(EvalStats* stats, const char* path, int task, int first_mode,
         std::printf("early (%d)[%d]\n", onset - f, m);
       } else if (f >= impact) {
         stats->late += 1;
-        std::printf("late (%d)[%d]\n", f - impact, m);
+        // A negative impact from the command line can put the distance
+        // beyond the int range.
+        std::printf("late (%lld)[%d]\n", static_cast<long long>(f) - impact, m);
       } else if (impact - f >= 5) {
         stats->good += 1;
         std::printf("good (%d)[%d]\n", impact - f, m);

@@ -1,8 +1,10 @@
 #include "harness/walk_subjects.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -102,7 +104,11 @@ bool VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) 
   const std::string absolute_root = AbsoluteRoot(root);
   std::error_code error;
   fs::directory_iterator search(absolute_root, error);
-  if (error) return false;
+  if (error) {
+    std::fprintf(stderr, "tumblebench: %s, the folder cannot be searched (%s); skipped.\n",
+                 absolute_root.c_str(), error.message().c_str());
+    return false;
+  }
 
   std::error_code cwd_error;
   const fs::path start_dir = fs::current_path(cwd_error);
@@ -110,17 +116,35 @@ bool VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) 
   char szFindPath[kFindPathBufferSize];
   for (const fs::directory_iterator end; search != end; search.increment(error)) {
     if (error) break;
-    std::error_code type_error;
-    if (!search->is_directory(type_error)) continue;
     const std::string name = search->path().filename().string();
+    std::error_code type_error;
+    if (!search->is_directory(type_error)) {
+      // A subject folder that went away since the search listed it.
+      if (type_error && IsSubjectFolderName(name.c_str())) {
+        std::fprintf(stderr, "tumblebench: %s%c%s, cannot be examined (%s); skipped.\n",
+                     absolute_root.c_str(), kSeparator, name.c_str(), type_error.message().c_str());
+      }
+      continue;
+    }
     if (name == "." || name == ".." || !IsSubjectFolderName(name.c_str())) continue;
     if (!FormChildPath(absolute_root.c_str(), name.c_str(), szFindPath, sizeof(szFindPath))) {
       std::fprintf(stderr, "tumblebench: %s%c%s, path longer than %d bytes; subject skipped.\n",
                    absolute_root.c_str(), kSeparator, name.c_str(), kFindPathBufferSize - 1);
       continue;
     }
-    if (!ChangeDir(szFindPath)) continue;
+    if (!ChangeDir(szFindPath)) {
+      std::fprintf(stderr, "tumblebench: %s, the subject folder cannot be entered (%s); skipped.\n",
+                   szFindPath, std::strerror(errno));
+      continue;
+    }
     visit(name.c_str(), context);
+  }
+  // A search that breaks off ends the loop as if it were complete.
+  if (error) {
+    std::fprintf(stderr,
+                 "tumblebench: %s, the folder search broke off (%s); the subjects after it are "
+                 "missing.\n",
+                 absolute_root.c_str(), error.message().c_str());
   }
 
   // Relative paths used after the walk keep meaning what they meant before it.
@@ -162,7 +186,19 @@ void RunLabelTool(const char* subject) {
   std::fflush(stdout);
   std::fflush(stderr);
   const int status = std::system(command);
-  (void)status;  // a label file that did not appear shows when it is opened
+  // The run goes on whatever the converter did, but a converter that failed
+  // may have left a partial label file, which must not pass unremarked.
+  if (status == -1) {
+    std::fprintf(stderr, "tumblebench: %s, %s could not be run (%s).\n", subject, command,
+                 std::strerror(errno));
+  } else if (WIFSIGNALED(status)) {
+    std::fprintf(stderr, "tumblebench: %s, %s was ended by signal %d; its label file may be incomplete.\n",
+                 subject, command, WTERMSIG(status));
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr,
+                 "tumblebench: %s, %s failed with exit status %d; its label file may be incomplete.\n",
+                 subject, command, WEXITSTATUS(status));
+  }
 
   if (!program_dir.empty()) {
     if (had_path) {

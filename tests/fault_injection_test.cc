@@ -1,0 +1,354 @@
+// Runs of the real program while the file system works against it: traces
+// that cannot be created, disks that fill up, recordings and subject folders
+// that vanish or may not be read, label converters that fail. Each case must
+// be named on standard error, the run must go on to its report, and no trace
+// or result may be cut short without a word.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::KFallRecording;
+using test_support::ReadFile;
+using test_support::ReadLines;
+using test_support::RunCommand;
+using test_support::TempDir;
+using test_support::TumblebenchPath;
+using test_support::WriteFile;
+
+const char kHeader[] =
+    "Task Code (Task ID),Description,Trial ID,Fall_onset_frame,Fall_impact_frame\n";
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// Runs `command` (a shell command line) in dir with stderr kept apart.
+RunResult RunShell(const fs::path& dir, const std::string& command) {
+  TempDir err_dir;
+  RunResult run;
+  run.out = RunCommand("cd " + Quoted(dir.string()) + " && " + command + " 2>" + Quoted(err_dir.File("err")),
+                       &run.status);
+  run.err = ReadFile(err_dir.File("err"));
+  return run;
+}
+
+RunResult RunTumblebench(const fs::path& dir, const std::string& args, const std::string& program = TumblebenchPath()) {
+  return RunShell(dir, Quoted(program) + " " + args);
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A copy of the program in its own folder, with a stand-in converter beside
+// it (the walk looks for kfall_label there first).
+fs::path InstallWithConverter(const fs::path& dir, const std::string& converter_script) {
+  const fs::path bin = dir / "bin";
+  fs::create_directories(bin);
+  fs::copy_file(TumblebenchPath(), bin / "tumblebench");
+  WriteFile((bin / "kfall_label").string(), converter_script);
+  fs::permissions(bin / "kfall_label", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                           fs::perms::others_read | fs::perms::others_exec);
+  return bin / "tumblebench";
+}
+
+// --- Traces -----------------------------------------------------------------
+
+TEST(FaultInjection, TracesThatCannotBeCreatedAreNamedAndTheRunGoesOn) {
+  TempDir dir;
+  WriteFile(dir.File("labels.csv"),
+            std::string(kHeader) + "S01T06,walk,1,0,0\n,,2,0,0\n,,3,0,0\n");
+  for (const char* name : {"S01T06R01.csv", "S01T06R02.csv", "S01T06R03.csv"}) {
+    WriteFile(dir.File(name), KFallRecording(60));
+  }
+  fs::create_directory(dir.File("S01T06R01_DSV.csv"));  // a folder in the way
+  fs::create_symlink(dir.File("missing/trace.csv"), dir.File("S01T06R02_DSV.csv"));  // into nowhere
+
+  const RunResult run = RunTumblebench(dir.path(), "labels.csv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(Contains(run.err, "S01T06R01_DSV.csv, trace cannot be created (Is a directory); "
+                                "the recording is not scored.")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "S01T06R02_DSV.csv, trace cannot be created (No such file or directory)"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.out, "result S01T06R01.csv")) << run.out;
+  EXPECT_FALSE(Contains(run.out, "result S01T06R02.csv")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "result S01T06R03.csv : 06,")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "# ADL STAT: tn 1(100.00%), fp 0(0.00%)")) << run.out;
+}
+
+TEST(FaultInjection, TraceOnAFullDiskIsReportedAndTheResultStands) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available";
+  TempDir dir;
+  WriteFile(dir.File("S01T06R01.csv"), KFallRecording(600));
+  fs::create_symlink("/dev/full", dir.File("S01T06R01_DSV.csv"));
+  const RunResult run = RunTumblebench(dir.path(), "-f S01T06R01.csv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "tumblebench: S01T06R01.csv, trace not written completely.\n");
+  // The detector saw every sample, so the result is complete even though
+  // its trace is not.
+  EXPECT_TRUE(Contains(run.out, "300 data, processed.\nresult S01T06R01.csv : 06,")) << run.out;
+}
+
+TEST(FaultInjection, ReportOnAFullDiskEndsWithAnErrorStatus) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available";
+  TempDir dir;
+  WriteFile(dir.File("S01T06R01.csv"), KFallRecording(60));
+  const RunResult run = RunTumblebench(dir.path(), "-f S01T06R01.csv >/dev/full");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(Contains(run.err, "standard output could not be written")) << run.err;
+}
+
+// A small tmpfs in a private mount namespace (it vanishes with the
+// namespace), filled by the traces of a label-file run.
+TEST(FaultInjection, DiskFillingUpDuringARunCutsNoTraceSilently) {
+  TempDir dir;
+  const fs::path source = dir.path() / "source";
+  const fs::path mount_point = dir.path() / "small_disk";
+  fs::create_directories(source);
+  fs::create_directories(mount_point);
+  constexpr int kRecordings = 8;
+  constexpr int kRows = 800;  // 400 samples, a trace of about 26 KB
+  std::string labels = kHeader;
+  size_t bytes = 0;
+  for (int r = 1; r <= kRecordings; ++r) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "S01T06R%02d.csv", r);
+    const std::string body = KFallRecording(kRows, 0.1, -0.9, 0.2, 30.0, -20.0, 5.0);
+    WriteFile((source / name).string(), body);
+    bytes += (body.size() + 4095) / 4096 * 4096;
+    labels += "S01T06,walk," + std::to_string(r) + ",0,0\n";
+  }
+  WriteFile((source / "labels.csv").string(), labels);
+  bytes += 4096;
+  // Room for about two and a half traces once the recordings are in.
+  const size_t size_kb = bytes / 1024 + 64;
+
+  const std::string out_file = dir.File("out.txt");
+  const std::string counts_file = dir.File("counts.txt");
+  const std::string script =
+      "mount -t tmpfs -o size=" + std::to_string(size_kb) + "k tmpfs " + Quoted(mount_point.string()) +
+      " || exit 97; cp " + Quoted(source.string()) + "/* " + Quoted(mount_point.string()) + "/ || exit 98; cd " +
+      Quoted(mount_point.string()) + " && " + Quoted(TumblebenchPath()) + " labels.csv >" + Quoted(out_file) +
+      "; status=$?; for f in *_DSV.csv; do echo \"$f $(wc -l < \"$f\")\"; done >" + Quoted(counts_file) +
+      "; exit $status";
+  const RunResult run = RunShell(dir.path(), "unshare -m sh -c " + Quoted(script));
+  if (run.status == 97 || run.status == 98 || !fs::exists(counts_file)) {
+    GTEST_SKIP() << "no private tmpfs can be mounted here (needs mount privileges): " << run.err;
+  }
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string out = ReadFile(out_file);
+
+  std::map<std::string, int> trace_lines;
+  for (const std::string& line : ReadLines(counts_file)) {
+    const size_t space = line.find(' ');
+    trace_lines[line.substr(0, space)] = std::atoi(line.c_str() + space + 1);
+  }
+  int complete = 0;
+  int reported = 0;
+  for (int r = 1; r <= kRecordings; ++r) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "S01T06R%02d", r);
+    SCOPED_TRACE(name);
+    const std::string recording = std::string(name) + ".csv";
+    // Every recording is replayed to its end and scored.
+    EXPECT_TRUE(Contains(out, "result " + recording + " : 06,")) << out;
+    const bool said = Contains(run.err, "tumblebench: " + recording + ", trace not written completely.\n");
+    const int lines = trace_lines[std::string(name) + "_DSV.csv"];
+    if (lines == kRows / 2 + 1) {
+      ++complete;
+      EXPECT_FALSE(said) << "a complete trace was reported as cut short";
+    } else {
+      ++reported;
+      EXPECT_TRUE(said) << "trace of " << lines << " lines without a word; stderr: " << run.err;
+    }
+  }
+  // Both sides of the full disk were seen, or the case proved nothing.
+  EXPECT_GE(complete, 1);
+  EXPECT_GE(reported, 1);
+}
+
+// --- Recordings and subject folders -------------------------------------------
+
+// The converter runs for the first subject the walk enters (neither has a
+// label file yet). It writes that subject's list, which names a recording
+// that is there, one that is not and one that is a folder, and removes the
+// other subject's folder before the walk gets there.
+TEST(FaultInjection, RecordingsAndFoldersThatVanishOrCannotBeReadMidWalk) {
+  TempDir dir;
+  const fs::path root = fs::canonical(dir.path()) / "data";
+  for (const char* subject : {"SA01", "SA02"}) {
+    const std::string code = std::string("S") + (subject + 2) + "T06";
+    fs::create_directories(root / subject);
+    WriteFile((root / subject / (code + "R01.csv")).string(), KFallRecording(60));
+    fs::create_directory(root / subject / (code + "R03.csv"));
+  }
+  const fs::path program = InstallWithConverter(
+      dir.path(),
+      "#!/bin/sh\n"
+      "s=${1%_down.csv}\n"
+      "n=${s#SA}\n"
+      "printf \"%sS${n}T06,walk,1,0,0\\n,,2,0,0\\n,,3,0,0\\n\" '" + std::string(kHeader) + "' > ${s}_all.csv\n"
+      "for other in ../SA*; do [ \"$other\" = \"../$s\" ] || rm -rf \"$other\"; done\n");
+
+  const RunResult run = RunTumblebench(root, "-r", program.string());
+  EXPECT_EQ(run.status, 0);
+  std::string first = Contains(run.out, "result S01T06R01.csv") ? "SA01" : "SA02";
+  const std::string other = first == "SA01" ? "SA02" : "SA01";
+  const std::string code = "S" + first.substr(2) + "T06";
+  EXPECT_TRUE(Contains(run.out, "result " + code + "R01.csv : 06,")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "tumblebench: " + code + "R02.csv, not found.\n")) << run.out;
+  EXPECT_TRUE(Contains(run.err, code + "R03.csv, read error; its trace is incomplete and the recording is not "
+                                       "scored.")) << run.err;
+  EXPECT_TRUE(Contains(run.err, (root / other).string() + ", the subject folder cannot be entered (No such file "
+                                                           "or directory); skipped.") ||
+              Contains(run.err, (root / other).string() + ", cannot be examined"))
+      << run.err;
+  EXPECT_EQ(Count(run.out, "result "), 1u) << run.out;
+  EXPECT_TRUE(Contains(run.out, "# ADL STAT: tn 1(100.00%)")) << run.out;
+}
+
+// Root reads and writes anything, so the permission cases run the program
+// as an ordinary user: as "nobody" through setpriv when the tests run as
+// root, directly otherwise.
+std::string AsOrdinaryUser(const std::string& command) {
+  if (geteuid() != 0) return command;
+  return "setpriv --reuid=65534 --regid=65534 --clear-groups " + command;
+}
+
+bool CanDropPrivileges() {
+  if (geteuid() != 0) return true;
+  int status = -1;
+  RunCommand(AsOrdinaryUser("true") + " 2>/dev/null", &status);
+  return status == 0;
+}
+
+void HandToOrdinaryUser(const fs::path& path) {
+  if (geteuid() != 0) return;
+  for (const auto& entry : fs::recursive_directory_iterator(path)) {
+    if (lchown(entry.path().c_str(), 65534, 65534) != 0) FAIL() << "chown " << entry.path();
+  }
+  if (lchown(path.c_str(), 65534, 65534) != 0) FAIL() << "chown " << path;
+}
+
+TEST(FaultInjection, FoldersAndFilesWithoutPermission) {
+  if (!CanDropPrivileges()) GTEST_SKIP() << "cannot run the program as an ordinary user here";
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);  // mkdtemp made it private to its owner
+  const fs::path root = dir.path() / "data";
+  for (const char* subject : {"SA01", "SA02", "SA03"}) {
+    const std::string code = std::string("S") + (subject + 2) + "T06";
+    fs::create_directories(root / subject);
+    WriteFile((root / subject / (std::string(subject) + "_all.csv")).string(),
+              std::string(kHeader) + code + ",walk,1,0,0\n,,2,0,0\n");
+    WriteFile((root / subject / (code + "R01.csv")).string(), KFallRecording(60));
+    WriteFile((root / subject / (code + "R02.csv")).string(), KFallRecording(60));
+  }
+  // A converter that writes nothing, so SA03's unreadable list stays unreadable.
+  const fs::path program = InstallWithConverter(dir.path(), "#!/bin/sh\nexit 0\n");
+  HandToOrdinaryUser(dir.path());
+  fs::permissions(root / "SA01", fs::perms::none);
+  fs::permissions(root / "SA02" / "S02T06R01.csv", fs::perms::none);
+  fs::permissions(root / "SA03" / "SA03_all.csv", fs::perms::none);
+
+  const RunResult run = RunShell(root, AsOrdinaryUser(Quoted(program.string()) + " -r"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.err, (root / "SA01").string() +
+                                    ", the subject folder cannot be entered (Permission denied); skipped."))
+      << run.err;
+  EXPECT_TRUE(Contains(run.out, "tumblebench: S02T06R01.csv, not found.\n")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "tumblebench: S02T06R01.csv, cannot be opened (Permission denied); the recording "
+                                "is not scored.")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "SA03/SA03_all.csv, no label file; subject skipped.")) << run.err;
+  EXPECT_TRUE(Contains(run.out, "result S02T06R02.csv : 06,")) << run.out;
+  EXPECT_EQ(Count(run.out, "result "), 1u) << run.out;
+
+  // A root that may be entered but not listed, and a label file given on the
+  // command line that may not be read.
+  fs::permissions(root, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+  const RunResult walk = RunShell(root, AsOrdinaryUser(Quoted(program.string()) + " -r1"));
+  EXPECT_EQ(walk.status, 0);
+  EXPECT_TRUE(Contains(walk.err, root.string() + ", the folder cannot be searched (Permission denied); skipped."))
+      << walk.err;
+  EXPECT_TRUE(Contains(walk.out, "# ADL STAT: tn 0(0.00%)")) << walk.out;
+  fs::permissions(root, fs::perms::all);
+
+  const RunResult lone = RunShell(root / "SA03", AsOrdinaryUser(Quoted(program.string()) + " SA03_all.csv"));
+  EXPECT_EQ(lone.status, 0);
+  EXPECT_EQ(lone.err, "tumblebench: SA03_all.csv, the label file cannot be opened (Permission denied); skipped.\n");
+  fs::permissions(root / "SA01", fs::perms::all);
+}
+
+TEST(FaultInjection, MistypedLabelFileIsNamed) {
+  TempDir dir;
+  const RunResult run = RunTumblebench(dir.path(), "SA01_al.csv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "tumblebench: SA01_al.csv, the label file cannot be opened (No such file or directory); "
+                     "skipped.\n");
+  EXPECT_TRUE(Contains(run.out, "# ADL STAT: tn 0(0.00%), fp 0(0.00%)")) << run.out;
+}
+
+// --- The label converter ------------------------------------------------------
+
+// One behaviour per subject: fails without writing, is killed by a hang-up,
+// writes half a list and fails, writes an empty file and claims success, or
+// does its job.
+TEST(FaultInjection, LabelConverterThatFailsOrHangsUpIsReported) {
+  TempDir dir;
+  const fs::path root = fs::canonical(dir.path()) / "data";
+  for (const char* subject : {"SA01", "SA02", "SA03", "SA04", "SA05"}) {
+    fs::create_directories(root / subject);
+    WriteFile((root / subject / ("S" + std::string(subject + 2) + "T20R01.csv")).string(), KFallRecording(60));
+  }
+  const fs::path program = InstallWithConverter(
+      dir.path(),
+      "#!/bin/sh\n"
+      "s=${1%_down.csv}\n"
+      "case $s in\n"
+      "  SA01) exit 3 ;;\n"
+      "  SA02) kill -HUP $$; sleep 5 ;;\n"
+      "  SA03) printf '" + std::string(kHeader) + "S03T20,fall,1,24' > ${s}_all.csv; exit 1 ;;\n"
+      "  SA04) : > ${s}_all.csv ;;\n"
+      "  SA05) printf '" + std::string(kHeader) + "S05T20,fall,1,40,80\\n' > ${s}_all.csv ;;\n"
+      "esac\n");
+
+  const RunResult run = RunTumblebench(root, "-r", program.string());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(Contains(run.err, "tumblebench: SA01, kfall_label SA01_down.csv failed with exit status 3; its label "
+                                "file may be incomplete.\n")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "SA01/SA01_all.csv, no label file; subject skipped.\n")) << run.err;
+  // The interpreter either passes the signal on or turns it into 128 + 1.
+  EXPECT_TRUE(Contains(run.err, "kfall_label SA02_down.csv was ended by signal 1;") ||
+              Contains(run.err, "kfall_label SA02_down.csv failed with exit status 129;"))
+      << run.err;
+  EXPECT_TRUE(Contains(run.err, "SA02/SA02_all.csv, no label file; subject skipped.\n")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "kfall_label SA03_down.csv failed with exit status 1;")) << run.err;
+  // Half a list is used as far as it goes, and its cut line is flagged.
+  EXPECT_TRUE(Contains(run.out, "tumblebench: invalid string, S03T20,fall,1,24\n\nS03T20R01.csv :   12,    0\n"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.err, "tumblebench: SA04_all.csv, the label file is empty; skipped.\n")) << run.err;
+  EXPECT_TRUE(Contains(run.out, "result S03T20R01.csv : 20,")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "result S05T20R01.csv : 20,")) << run.out;
+  EXPECT_EQ(Count(run.out, "result "), 2u) << run.out;
+  EXPECT_FALSE(Contains(run.err, "SA05")) << run.err;
+}
+
+}  // namespace
