@@ -10,9 +10,10 @@
 #   BUILD_DIR  where dump_windows is built (default build-train)
 # The recordings are unpacked into a temporary folder that is removed
 # afterwards; nothing of them enters the repository. The validation figures
-# are written to BUILD_DIR/fall_model_report.json. With DUMP_WINDOWS set to
-# an already built dump_windows, nothing is built (the CMake target
-# fall_model does that).
+# are written to BUILD_DIR/fall_model_report.json. With DUMP_WINDOWS (and
+# optionally TFLITE_RUN) set to already built tools, nothing is built (the
+# CMake target fall_model does that). tflite_run, when there, checks the
+# written file on the project's own inference runtime.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 kfall=${1:-$repo/../shared/kfall}
@@ -26,10 +27,16 @@ fi
 bash "$repo/tools/bootstrap.sh" --with-training
 
 dump_windows=${DUMP_WINDOWS:-}
+tflite_run=${TFLITE_RUN:-}
 if [[ -z $dump_windows ]]; then
   cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTUMBLEBENCH_BUILD_BENCH=OFF > /dev/null
-  cmake --build "$build" --target dump_windows -j 2
+  cmake --build "$build" --target dump_windows tflite_run -j 2
   dump_windows=$build/tools/dump_windows
+  tflite_run=$build/tools/tflite_run
+fi
+check=()
+if [[ -n $tflite_run ]]; then
+  check=(--tflite-run "$tflite_run")
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/fall_model.XXXXXX")
@@ -47,5 +54,5 @@ mkdir -p "$(dirname "$out")"
 export OPENBLAS_NUM_THREADS=1 OMP_NUM_THREADS=1 MKL_NUM_THREADS=1 PYTHONHASHSEED=0
 /usr/bin/python3 "$repo/tools/train/train_fall_model.py" --kfall "$data" \
   --dump-tool "$dump_windows" --work "$work/dumps" --out "$out" \
-  --report "$build/fall_model_report.json"
+  --report "$build/fall_model_report.json" "${check[@]}"
 echo "retrain.sh: wrote $out"
