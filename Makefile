@@ -7,7 +7,7 @@ JOBS ?= 2
 DEMO_DIR ?= $(BUILD_DIR)/demo
 FUZZ_SECONDS ?= 60
 
-.PHONY: all bootstrap build demo test sanitize fuzz bench clean
+.PHONY: all bootstrap build demo test sanitize fuzz bench perf clean
 
 all: build
 
@@ -38,6 +38,11 @@ fuzz: bootstrap
 
 bench: build
 	$(BUILD_DIR)/bench/tumblebench_bench
+
+# The pipeline benchmark: step stages, inference against the plain loop,
+# end-to-end throughput against the parse floor, peak memory.
+perf: build
+	bash tools/bench_pipeline.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) build-fuzz

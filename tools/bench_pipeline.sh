@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# The pipeline benchmark in one run: the detector's step split into its
+# stages, one inference against the plain loop, end-to-end replay throughput
+# against the parse-bound floor over a generated data set (and real KFall when
+# ../shared/kfall is there), and the peak memory of whole runs.
+#
+# Usage: tools/bench_pipeline.sh [BUILD_DIR]      (default: build; make perf)
+# Environment:
+#   BENCH_SUBJECTS, BENCH_TRIALS, BENCH_SEED  generated data set (3, 2, 1)
+#   BENCH_RUNS        timed runs per figure, the median is shown (5)
+#   BENCH_KFALL       real subjects to replay ("SA06 SA07 SA08"; "" for none)
+#   BENCH_WORK        scratch folder (BUILD_DIR/perf), recreated
+# Needs GNU time (/usr/bin/time) for the CPU time and peak RSS of whole runs.
+# Per-sample figures and ratios are in CPU time, with wall-clock time and the
+# load average beside them, since the machine may be shared.
+set -euo pipefail
+[[ -x /usr/bin/time ]] || {
+  echo "bench_pipeline: needs GNU time at /usr/bin/time (Debian package time)" >&2
+  exit 1
+}
+
+build_dir=${1:-build}
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+[[ -f $build_dir/CMakeCache.txt ]] || {
+  echo "bench_pipeline: $build_dir is not a configured build directory" >&2
+  exit 1
+}
+build_dir=$(cd "$build_dir" && pwd)
+work=${BENCH_WORK:-$build_dir/perf}
+runs=${BENCH_RUNS:-5}
+kfall_subjects=${BENCH_KFALL-SA06 SA07 SA08}
+kfall_store=$source_dir/../shared/kfall
+
+cmake --build "$build_dir" -j "${JOBS:-2}" \
+  --target tumblebench tumblebench_gen tumblebench_parse kfall_label tumblebench_bench >/dev/null
+
+bin=$build_dir/harness
+rm -rf -- "$work"
+mkdir -p -- "$work/generated"
+"$bin/tumblebench_gen" --out "$work/generated" --quiet --subjects "${BENCH_SUBJECTS:-3}" \
+  --trials "${BENCH_TRIALS:-2}" --seed "${BENCH_SEED:-1}"
+
+datasets=("generated=$work/generated")
+# The step is measured over one subject's trials: a realistic mix of daily
+# activities and falls.
+recording=$work/generated/SA01
+if [[ -n $kfall_subjects && -d $kfall_store/sensor_data ]]; then
+  bash "$kfall_store/unpack.sh" "$work/kfall" $kfall_subjects >/dev/null
+  datasets+=("kfall=$work/kfall/sensor_data")
+  recording=$work/kfall/sensor_data/${kfall_subjects%% *}
+elif [[ -n $kfall_subjects ]]; then
+  echo "bench_pipeline: no real KFall recordings at $kfall_store; generated data only" >&2
+fi
+
+TUMBLEBENCH_BENCH_RECORDING=$recording "$build_dir/bench/tumblebench_bench" \
+  --benchmark_filter='^(Step|Inference)/' --benchmark_repetitions="$runs" \
+  --benchmark_report_aggregates_only=true --benchmark_format=json >"$work/bench.json" 2>"$work/bench.err" || {
+  cat "$work/bench.err" >&2
+  exit 1
+}
+
+BIN=$bin WORK=$work RUNS=$runs RECORDING=$recording /usr/bin/python3 - "${datasets[@]}" <<'EOF'
+import json, os, re, statistics, subprocess, sys, time
+
+bin_dir, work, runs = os.environ["BIN"], os.environ["WORK"], int(os.environ["RUNS"])
+tumblebench = os.path.join(bin_dir, "tumblebench")
+parse_floor = os.path.join(bin_dir, "tumblebench_parse")
+
+
+def timed(argv, cwd, stdout_path):
+    """Wall time, CPU time (user + system) and peak RSS (KiB) of one run."""
+    usage_file = os.path.join(work, "usage.txt")
+    # GNU time reports the child's own figures; a fork of this interpreter
+    # would count the interpreter's pages too.
+    # The CPU time comes from wait4 (microseconds; GNU time's own share is
+    # negligible), the peak from GNU time.
+    with open(stdout_path, "wb") as out:
+        start = time.perf_counter()
+        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", usage_file] + argv, cwd=cwd,
+                                 stdout=out, stderr=subprocess.DEVNULL)
+        _, status, usage = os.wait4(child.pid, 0)
+        wall = time.perf_counter() - start
+        child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        sys.exit("bench_pipeline: %s in %s failed" % (" ".join(argv), cwd))
+    return wall, usage.ru_utime + usage.ru_stime, int(open(usage_file).read().split()[-1])
+
+
+def median_run(argv, cwd, stdout_path):
+    results = [timed(argv, cwd, stdout_path) for _ in range(runs)]
+    return (statistics.median(r[0] for r in results), statistics.median(r[1] for r in results),
+            max(r[2] for r in results))
+
+
+with open(os.path.join(work, "bench.json")) as f:
+    bench = {b["run_name"]: b for b in json.load(f)["benchmarks"] if b.get("aggregate_name") == "median"}
+
+
+def counter(name, key):
+    return bench[name][key] * 1e9 if key.startswith("ns_") else bench[name][key]
+
+
+load = open("/proc/loadavg").read().split()[:3]
+cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
+print("machine: %s, %d CPUs, load average %s" % (cpu, os.cpu_count(), " ".join(load)))
+print("medians of %d runs; per-sample figures and ratios in CPU time (user + system), which a\n"
+      "shared machine disturbs far less than the wall-clock time shown beside it\n" % runs)
+
+step = {k: counter("Step/" + k, "ns_per_sample") for k in ("Whole", "Features", "Feed", "Inference", "Rules")}
+whole = bench["Step/Whole"]
+print("detector step over %s" % os.path.relpath(os.environ["RECORDING"], work))
+print("  %d recordings, %d samples, %d evaluated (open window)" %
+      (whole["recordings"], whole["samples"], whole["evaluated"]))
+for key in ("Features", "Feed", "Inference", "Rules"):
+    print("  %-10s %8.1f ns/sample" % (key.lower(), step[key]))
+print("  %-10s %8.1f ns/sample (stages added up: %.1f)" % ("whole", step["Whole"],
+      sum(step[k] for k in ("Features", "Feed", "Inference", "Rules"))))
+print("  per inference %.0f ns" % counter("Step/Inference", "ns_per_inference"))
+
+runtime = bench["Inference/Runtime"]["cpu_time"]
+plain = bench["Inference/PlainLoop"]["cpu_time"]
+unit = bench["Inference/Runtime"]["time_unit"]
+print("\none inference of the fall model (identical bits on %d windows)" %
+      bench["Inference/PlainLoop"]["windows_checked"])
+print("  runtime %.0f %s, plain loop %.0f %s: %.2fx faster" % (runtime, unit, plain, unit, plain / runtime))
+
+targets = [("step without console and trace <= 1000 ns/sample", step["Whole"] <= 1000.0),
+           ("inference >= 3x faster than the plain loop", plain / runtime >= 3.0)]
+for arg in sys.argv[1:]:
+    label, root = arg.split("=", 1)
+    subprocess.run([tumblebench, "-r"], cwd=root, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   check=True)  # warm-up: page cache, label files
+    floor_out = os.path.join(work, label + ".parse.out")
+    full_wall, full_s, full_rss = median_run([tumblebench, "-r"], root, os.path.join(work, label + ".run.out"))
+    floor_wall, floor_s, floor_rss = median_run([parse_floor, root], root, floor_out)
+    text = open(floor_out).read()
+    samples = int(re.search(r"^samples (\d+)", text, re.M).group(1))
+    recordings = int(re.search(r"^recordings (\d+)", text, re.M).group(1))
+    replayed = sum(int(n) for n in re.findall(r"^(\d+) data, processed\.$",
+                                              open(os.path.join(work, label + ".run.out")).read(), re.M))
+    if replayed != samples:
+        print("  note: the run replayed %d samples, the floor read %d" % (replayed, samples))
+    ratio = full_s / floor_s
+    print("\nend to end, %s: %d recordings, %d samples (tumblebench -r, stdout to a file)" % (label, recordings, samples))
+    for name, wall, cpu, peak in (("full run", full_wall, full_s, full_rss),
+                                  ("parse floor", floor_wall, floor_s, floor_rss)):
+        print("  %-11s CPU %6.3f s  %9.0f samples/s  %.2f us/sample   wall %6.3f s   peak RSS %d KiB" %
+              (name, cpu, samples / cpu, 1e6 * cpu / samples, wall, peak))
+    print("  full / floor %.2f" % ratio)
+    targets.append(("%s full run <= 2x parse floor" % label, ratio <= 2.0))
+    # Memory flat: the peak of the whole data set against that of its first
+    # subject alone (same code path, a fraction of the recordings).
+    subject = sorted(d for d in os.listdir(root) if d.startswith("SA") and len(d) == 4)[0]
+    _, _, one_rss = median_run([tumblebench, subject + "_all.csv"], os.path.join(root, subject),
+                            os.path.join(work, label + ".one.out"))
+    print("  peak RSS, one subject (%s) %d KiB vs whole set %d KiB" % (subject, one_rss, full_rss))
+    targets.append(("%s memory flat (whole set within 512 KiB of one subject)" % label,
+                    full_rss - one_rss <= 512))
+
+print("\ntargets")
+for text, met in targets:
+    print("  %-62s %s" % (text, "met" if met else "MISSED"))
+EOF
