@@ -12,9 +12,11 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "tumblix/ml/fall_classifier.h"
 #include "tumblix/ml/fall_model.h"
 #include "tumblix/ml/runtime/tflite_micro.h"
@@ -535,6 +537,99 @@ TEST(FallModelPipeline, PythonChecks) {
   const std::string command = python + " -m unittest discover -s " TUMBLEBENCH_SOURCE_DIR
                                        "/tools/train -p 'test_*.py' 2>&1";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::vector<std::string>> CsvRows(const std::string& path) {
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : test_support::ReadLines(path)) {
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    std::string field;
+    while (std::getline(in, field, ',')) fields.push_back(field);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+// The training windows come from dump_windows, the replay from
+// ReplayKFallRecording. They must see one and the same sample stream: the
+// same thinning, the same counts (saturated at the sensor's range), the same
+// detector state. Checked on a recording with a fall-like dip below the
+// gate, a spell beyond 4 g and a title line that must not count.
+TEST(DumpWindows, SeesWhatTheReplaySees) {
+  test_support::TempDir dir;
+  std::string text = "TimeStamp(s),FrameCounter,AccX,AccY,AccZ,GyrX,GyrY,GyrZ\n";
+  for (int i = 0; i < 181; ++i) {
+    double ay = -1.0 + 0.02 * ((i * 7) % 5);
+    if (i >= 90 && i < 110) ay = -0.3;  // low acceleration: opens the window
+    if (i >= 120 && i < 124) ay = -4.6;  // beyond the sensor's range
+    const double gx = (i >= 90 && i < 130) ? 180.0 + i : 2.5 * ((i * 3) % 7);
+    std::ostringstream line;
+    line << 0.01 * (i + 1) << "," << i + 1 << "," << 0.01 * (i % 9) << "," << ay << ",0.05,"
+         << gx << ",-12.25,3.5\n";
+    text += line.str();
+  }
+  const std::string recording = dir.File("S99T20R01.csv");
+  test_support::WriteFile(recording, text);
+
+  int status = -1;
+  const std::string dump = dir.File("dump.csv");
+  test_support::RunCommand(std::string("'") + TUMBLEBENCH_BINARY_DIR "/tools/dump_windows' '" +
+                               recording + "' '" + dump + "' > /dev/null",
+                           &status);
+  ASSERT_EQ(status, 0) << "dump_windows failed (is it built?)";
+  test_support::RunCommand("'" + test_support::TumblebenchPath() + "' -f '" + recording +
+                               "' > /dev/null",
+                           &status);
+  ASSERT_EQ(status, 0);
+
+  const auto d = CsvRows(dump);
+  const auto t = CsvRows(dir.File("S99T20R01_DSV.csv"));
+  ASSERT_EQ(d.size(), 92u);  // header and 91 samples: every second of 181 lines
+  ASSERT_EQ(t.size(), d.size());
+  int open_samples = 0;
+  int window_end = 0;
+  for (size_t r = 1; r < d.size(); ++r) {
+    SCOPED_TRACE("sample " + d[r][1]);
+    ASSERT_EQ(d[r].size(), 16u);
+    EXPECT_EQ(std::stoi(d[r][0]), static_cast<int>(r) - 1);  // 0-based index
+    EXPECT_EQ(d[r][1], t[r][0]);                               // seqno
+    // The classifier's row: the trace's counts, converted, acceleration x 500.
+    for (int k = 0; k < 6; ++k) {
+      const float counts = std::stof(t[r][1 + k]);
+      const float expected = k < 3 ? counts / 8192.0f * 500.0f : counts / 65.536f;
+      EXPECT_EQ(std::stof(d[r][2 + k]), expected) << "channel " << k;
+    }
+    EXPECT_EQ(d[r][8], t[r][7]);    // raw_acc
+    EXPECT_EQ(d[r][9], t[r][8]);    // lpf_acc
+    EXPECT_EQ(d[r][15], t[r][18]);  // the mode the detector returned
+    const int seqno = std::stoi(d[r][1]);
+    if (std::stoi(d[r][8]) <= 90) window_end = seqno + 25;
+    const int open = (seqno < window_end && seqno >= 25) ? 1 : 0;
+    EXPECT_EQ(std::stoi(d[r][14]), open);
+    open_samples += open;
+  }
+  EXPECT_GT(open_samples, 0);
+  // -4.6 g saturates to -32768 counts, -4 g exactly, rather than wrapping.
+  EXPECT_EQ(std::stof(d[61][3]), -2000.0f);
+}
+
+TEST(DumpWindows, ReportsFilesItCannotUse) {
+  test_support::TempDir dir;
+  int status = -1;
+  const std::string tool = std::string("'") + TUMBLEBENCH_BINARY_DIR "/tools/dump_windows'";
+  const std::string out =
+      test_support::RunCommand(tool + " '" + dir.File("missing.csv") + "' '" +
+                                   dir.File("out.csv") + "' 2>&1",
+                               &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("missing.csv, not opened"), std::string::npos) << out;
+  test_support::RunCommand(tool + " only-one-argument > /dev/null 2>&1", &status);
+  EXPECT_EQ(status, 2);
 }
 
 }  // namespace

@@ -45,12 +45,12 @@ POSITIVE_DELAY = 0
 AFTER_IMPACT_IGNORED = 12
 # Only windows the detector can run the model on (its detection window is
 # open) are trained on: the down probability is read nowhere else.
-# Positives are repeated to give them this share of the training windows.
+# Fall windows make up this share of every epoch (see epoch_indexes).
 POSITIVE_SHARE = 0.1
 
-# Hard negatives: after a first fit, normal windows of the training subjects
-# that still score a down probability above this get this many extra copies,
-# and training goes on. A daily-activity recording is lost to a single
+# Hard negatives: after EPOCHS epochs, normal windows of the training
+# subjects that still score a down probability above this join every
+# further epoch with this many extra copies, for HARD_NEGATIVE_EPOCHS epochs. A daily-activity recording is lost to a single
 # run of confident windows, so these peaks matter more than the average.
 HARD_NEGATIVE_THRESHOLD = 0.3
 HARD_NEGATIVE_COPIES = 4
