@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tumblix/ml/fall_classifier.h"
+#include "tumblix/number_text.h"
 #include "tumblix/tumblix.h"
 
 const char kTraceHeader[] =
@@ -16,6 +17,13 @@ bool g_trace_write_failed = false;
 
 constexpr char kTraceSuffix[] = "_DSV.csv";
 constexpr size_t kReplacedLength = 4;
+
+// A row is written with one call; the stream's own buffer is enlarged from
+// the file system's block size so that a trace of a few thousand rows takes
+// a handful of writes.
+constexpr size_t kTraceStreamBuffer = 1 << 16;
+constexpr int kTraceColumns = 20;
+constexpr size_t kTraceRowMax = kTraceColumns * (kNumberTextMax + 1);
 
 int ScorePercent(const TumblixDetector* detector, int index) {
   const float score = ml_tumblix_score(&detector->classifier, index);
@@ -47,7 +55,9 @@ FILE* TraceHandle() { return g_trace; }
 bool OpenTrace(const char* trace_path) {
   g_trace = std::fopen(trace_path, "w+");
   g_trace_write_failed = false;
-  return g_trace != nullptr;
+  if (g_trace == nullptr) return false;
+  std::setvbuf(g_trace, nullptr, _IOFBF, kTraceStreamBuffer);
+  return true;
 }
 
 void AttachTraceStream(FILE* stream) {
@@ -62,13 +72,28 @@ void WriteTraceRow(const TumblixDetector* detector, const RawSample* s, int mode
   const MotionFeatures& f = detector->features;
   const int seqno = detector->sample_count;
   const bool in_span = onset > 0 && onset <= seqno && seqno < impact;
-  NoteWrite(std::fprintf(g_trace, "%d,%d,%d,%d,%d,%d,%d,", seqno, s->accX, s->accY, s->accZ,
-                         s->gyroX, s->gyroY, s->gyroZ));
-  NoteWrite(std::fprintf(g_trace, "%d,%d,%d,%d,%d,%d,%d,%.2f,", f.raw_acc, f.lpf_acc, f.raw_gyro,
-                         f.lpf_gyro, f.roll, f.pitch, f.yaw, static_cast<double>(f.vv)));
-  NoteWrite(std::fputs(in_span ? "D," : "X,", g_trace));
-  NoteWrite(std::fprintf(g_trace, "%d,%d,%d,%d\n", ScorePercent(detector, 0),
-                         ScorePercent(detector, 1), mode, mode == 1 ? 1 : 0));
+  // The columns as "%d,...,%d,%.2f,X,%d,%d,%d,%d\n" would print them.
+  char row[kTraceRowMax];
+  char* p = row;
+  const int32_t leading[] = {seqno,      s->accX,    s->accY,    s->accZ,     s->gyroX,
+                             s->gyroY,   s->gyroZ,   f.raw_acc,  f.lpf_acc,   f.raw_gyro,
+                             f.lpf_gyro, f.roll,     f.pitch,    f.yaw};
+  for (int32_t value : leading) {
+    p = AppendInt(p, value);
+    *p++ = ',';
+  }
+  p = AppendFixed2(p, f.vv, 0);
+  *p++ = ',';
+  *p++ = in_span ? 'D' : 'X';
+  *p++ = ',';
+  const int32_t trailing[] = {ScorePercent(detector, 0), ScorePercent(detector, 1), mode, mode == 1 ? 1 : 0};
+  for (int32_t value : trailing) {
+    p = AppendInt(p, value);
+    *p++ = ',';
+  }
+  p[-1] = '\n';
+  const size_t length = static_cast<size_t>(p - row);
+  if (std::fwrite(row, 1, length, g_trace) != length) g_trace_write_failed = true;
 }
 
 bool CloseTrace() {

@@ -1,0 +1,86 @@
+#include "tumblix/number_text.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Decimal digits of value, most significant first, into the end of a
+// buffer; returns where they start.
+char* DigitsBackwards(char* end, uint64_t value) {
+  do {
+    *--end = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return end;
+}
+
+char* Pad(char* out, char fill, int count) {
+  for (; count > 0; --count) *out++ = fill;
+  return out;
+}
+
+uint32_t Magnitude(int32_t value) {
+  // Through unsigned arithmetic, so that INT32_MIN has a magnitude too.
+  return value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+char* AppendInt(char* out, int32_t value) { return AppendIntWidth(out, value, 0); }
+
+char* AppendIntWidth(char* out, int32_t value, int width) {
+  char digits[16];
+  char* end = digits + sizeof(digits);
+  char* start = DigitsBackwards(end, Magnitude(value));
+  if (value < 0) *--start = '-';
+  const int length = static_cast<int>(end - start);
+  out = Pad(out, ' ', width - length);
+  std::memcpy(out, start, static_cast<size_t>(length));
+  return out + length;
+}
+
+char* AppendIntZeroPad(char* out, int32_t value, int width) {
+  char digits[16];
+  char* end = digits + sizeof(digits);
+  char* start = DigitsBackwards(end, Magnitude(value));
+  const int length = static_cast<int>(end - start);
+  if (value < 0) {
+    *out++ = '-';
+    width -= 1;
+  }
+  out = Pad(out, '0', width - length);
+  std::memcpy(out, start, static_cast<size_t>(length));
+  return out + length;
+}
+
+char* AppendFixed2(char* out, float value, int width) {
+  // A float has 24 significant bits and 100 needs 7, so the product is exact
+  // in double: rounding it once to an integer (ties to even in the default
+  // mode, the current mode in any case, as printf does) is rounding the
+  // value itself to two decimals.
+  const double scaled = static_cast<double>(value) * 100.0;
+  if (!(std::fabs(scaled) < 1e15)) {
+    // Infinities, NaN and values too large for the integer path.
+    const int length = std::snprintf(out, kNumberTextMax + static_cast<size_t>(width > 0 ? width : 0) + 1,
+                                     "%*.2f", width, static_cast<double>(value));
+    return out + length;
+  }
+  const uint64_t hundredths = static_cast<uint64_t>(std::fabs(std::nearbyint(scaled)));
+  char digits[24];
+  char* end = digits + sizeof(digits);
+  char* start = DigitsBackwards(end, hundredths);
+  while (end - start < 3) *--start = '0';  // at least "0.0x"
+  const int integer_digits = static_cast<int>(end - start) - 2;
+  const bool negative = std::signbit(value);
+  const int length = (negative ? 1 : 0) + integer_digits + 3;
+  out = Pad(out, ' ', width - length);
+  if (negative) *out++ = '-';
+  std::memcpy(out, start, static_cast<size_t>(integer_digits));
+  out += integer_digits;
+  *out++ = '.';
+  *out++ = end[-2];
+  *out++ = end[-1];
+  return out;
+}
