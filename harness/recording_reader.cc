@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "harness/decimal_text.h"
+
 bool IsDataLine(const char* line) {
   const char c = line[0];
   return (c >= '0' && c <= '9') || c == '-';
@@ -15,7 +17,7 @@ int ReadNumericFields(const char* line, double* values, int max_fields) {
     while (*p == ',') ++p;
     if (*p == '\0') break;
     char* end = nullptr;
-    const double value = std::strtod(p, &end);
+    const double value = ReadDecimal(p, &end);
     values[count++] = (end == p) ? 0.0 : value;
     p = end;
     while (*p != ',' && *p != '\0') ++p;
