@@ -534,7 +534,7 @@ TEST(FallModelPipeline, PythonChecks) {
     GTEST_SKIP() << "needs /usr/bin/python3 with numpy, flatbuffers and openpyxl "
                     "(tools/bootstrap.sh installs them)";
   }
-  const std::string command = python + " -m unittest discover -s " TUMBLEBENCH_SOURCE_DIR
+  const std::string command = python + " -B -m unittest discover -s " TUMBLEBENCH_SOURCE_DIR
                                        "/tools/train -p 'test_*.py' 2>&1";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }

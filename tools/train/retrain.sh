@@ -52,7 +52,7 @@ mkdir -p "$(dirname "$out")"
 # One thread for the linear algebra: the same sums in the same order on
 # every run, and a fair share of a shared machine.
 export OPENBLAS_NUM_THREADS=1 OMP_NUM_THREADS=1 MKL_NUM_THREADS=1 PYTHONHASHSEED=0
-/usr/bin/python3 "$repo/tools/train/train_fall_model.py" --kfall "$data" \
+/usr/bin/python3 -B "$repo/tools/train/train_fall_model.py" --kfall "$data" \
   --dump-tool "$dump_windows" --work "$work/dumps" --out "$out" \
   --report "$build/fall_model_report.json" "${check[@]}"
 echo "retrain.sh: wrote $out"
