@@ -39,8 +39,11 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
   }
   std::printf("Log File : %s\n\n", line);
   if (!OpenTrace(line)) {
+    const int open_error = errno;
     std::fprintf(stderr, "tumblebench: %s, trace cannot be created (%s); the recording is not scored.\n",
-                 line, std::strerror(errno));
+                 line,
+                 open_error == ELOOP ? "a symbolic link is in its place and is not followed"
+                                     : std::strerror(open_error));
     std::fclose(recording);
     return -1;
   }

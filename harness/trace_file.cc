@@ -1,5 +1,9 @@
 #include "harness/trace_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "tumblix/ml/fall_classifier.h"
@@ -53,9 +57,20 @@ bool FormTraceName(const char* recording_path, char* out, size_t out_size) {
 FILE* TraceHandle() { return g_trace; }
 
 bool OpenTrace(const char* trace_path) {
-  g_trace = std::fopen(trace_path, "w+");
+  g_trace = nullptr;
   g_trace_write_failed = false;
-  if (g_trace == nullptr) return false;
+  // Opened as "w+" would, except that a symbolic link in the trace's place
+  // is not followed: a data set that carries one would otherwise have the
+  // replay empty whatever file it points at.
+  const int fd = open(trace_path, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  g_trace = fdopen(fd, "w+");
+  if (g_trace == nullptr) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return false;
+  }
   std::setvbuf(g_trace, nullptr, _IOFBF, kTraceStreamBuffer);
   return true;
 }

@@ -81,26 +81,51 @@ TEST(FaultInjection, TracesThatCannotBeCreatedAreNamedAndTheRunGoesOn) {
     WriteFile(dir.File(name), KFallRecording(60));
   }
   fs::create_directory(dir.File("S01T06R01_DSV.csv"));  // a folder in the way
-  fs::create_symlink(dir.File("missing/trace.csv"), dir.File("S01T06R02_DSV.csv"));  // into nowhere
+  fs::create_symlink(dir.File("missing/trace.csv"), dir.File("S01T06R02_DSV.csv"));  // a link, into nowhere
 
   const RunResult run = RunTumblebench(dir.path(), "labels.csv");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(Contains(run.err, "S01T06R01_DSV.csv, trace cannot be created (Is a directory); "
                                 "the recording is not scored.")) << run.err;
-  EXPECT_TRUE(Contains(run.err, "S01T06R02_DSV.csv, trace cannot be created (No such file or directory)"))
+  EXPECT_TRUE(Contains(run.err, "S01T06R02_DSV.csv, trace cannot be created (a symbolic link is in its place"))
       << run.err;
+  EXPECT_FALSE(fs::exists(dir.File("missing")));
   EXPECT_FALSE(Contains(run.out, "result S01T06R01.csv")) << run.out;
   EXPECT_FALSE(Contains(run.out, "result S01T06R02.csv")) << run.out;
   EXPECT_TRUE(Contains(run.out, "result S01T06R03.csv : 06,")) << run.out;
   EXPECT_TRUE(Contains(run.out, "# ADL STAT: tn 1(100.00%), fp 0(0.00%)")) << run.out;
 }
 
+TEST(FaultInjection, SymbolicLinkInATracesPlaceIsNotFollowed) {
+  TempDir dir;
+  WriteFile(dir.File("S01T06R01.csv"), KFallRecording(60));
+  WriteFile(dir.File("precious.txt"), "not a trace\n");
+  fs::create_symlink(dir.File("precious.txt"), dir.File("S01T06R01_DSV.csv"));
+  const RunResult run = RunTumblebench(dir.path(), "-f S01T06R01.csv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "tumblebench: S01T06R01_DSV.csv, trace cannot be created (a symbolic link is in its place and "
+                     "is not followed); the recording is not scored.\n");
+  EXPECT_EQ(ReadFile(dir.File("precious.txt")), "not a trace\n");
+  EXPECT_FALSE(Contains(run.out, "result ")) << run.out;
+}
+
+// Runs `script` with sh in a private mount namespace, where mounts made by
+// the script vanish with it. Exit status 97 from the script means a mount
+// failed.
+RunResult InPrivateMounts(const fs::path& dir, const std::string& script) {
+  return RunShell(dir, "unshare -m sh -c " + Quoted(script));
+}
+
 TEST(FaultInjection, TraceOnAFullDiskIsReportedAndTheResultStands) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available";
   TempDir dir;
   WriteFile(dir.File("S01T06R01.csv"), KFallRecording(600));
-  fs::create_symlink("/dev/full", dir.File("S01T06R01_DSV.csv"));
-  const RunResult run = RunTumblebench(dir.path(), "-f S01T06R01.csv");
+  WriteFile(dir.File("S01T06R01_DSV.csv"), "");
+  // The trace's own name leads to a device on which every write fails.
+  const RunResult run = InPrivateMounts(
+      dir.path(), "mount --bind /dev/full S01T06R01_DSV.csv || exit 97; " + Quoted(TumblebenchPath()) +
+                      " -f S01T06R01.csv");
+  if (run.status == 97) GTEST_SKIP() << "no private bind mount can be made here: " << run.err;
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "tumblebench: S01T06R01.csv, trace not written completely.\n");
   // The detector saw every sample, so the result is complete even though
@@ -150,7 +175,7 @@ TEST(FaultInjection, DiskFillingUpDuringARunCutsNoTraceSilently) {
       Quoted(mount_point.string()) + " && " + Quoted(TumblebenchPath()) + " labels.csv >" + Quoted(out_file) +
       "; status=$?; for f in *_DSV.csv; do echo \"$f $(wc -l < \"$f\")\"; done >" + Quoted(counts_file) +
       "; exit $status";
-  const RunResult run = RunShell(dir.path(), "unshare -m sh -c " + Quoted(script));
+  const RunResult run = InPrivateMounts(dir.path(), script);
   if (run.status == 97 || run.status == 98 || !fs::exists(counts_file)) {
     GTEST_SKIP() << "no private tmpfs can be mounted here (needs mount privileges): " << run.err;
   }
@@ -268,6 +293,11 @@ TEST(FaultInjection, FoldersAndFilesWithoutPermission) {
   fs::permissions(root / "SA01", fs::perms::none);
   fs::permissions(root / "SA02" / "S02T06R01.csv", fs::perms::none);
   fs::permissions(root / "SA03" / "SA03_all.csv", fs::perms::none);
+  fs::create_directories(root / "SA04");
+  WriteFile((root / "SA04" / "SA04_all.csv").string(), std::string(kHeader) + "S04T06,walk,1,0,0\n");
+  WriteFile((root / "SA04" / "S04T06R01.csv").string(), KFallRecording(60));
+  HandToOrdinaryUser(root / "SA04");
+  fs::permissions(root / "SA04", fs::perms::owner_read | fs::perms::owner_exec);  // no trace can go here
 
   const RunResult run = RunShell(root, AsOrdinaryUser(Quoted(program.string()) + " -r"));
   EXPECT_EQ(run.status, 0) << run.err;
@@ -278,6 +308,8 @@ TEST(FaultInjection, FoldersAndFilesWithoutPermission) {
   EXPECT_TRUE(Contains(run.err, "tumblebench: S02T06R01.csv, cannot be opened (Permission denied); the recording "
                                 "is not scored.")) << run.err;
   EXPECT_TRUE(Contains(run.err, "SA03/SA03_all.csv, no label file; subject skipped.")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "tumblebench: S04T06R01_DSV.csv, trace cannot be created (Permission denied); the "
+                                "recording is not scored.")) << run.err;
   EXPECT_TRUE(Contains(run.out, "result S02T06R02.csv : 06,")) << run.out;
   EXPECT_EQ(Count(run.out, "result "), 1u) << run.out;
 
@@ -295,6 +327,7 @@ TEST(FaultInjection, FoldersAndFilesWithoutPermission) {
   EXPECT_EQ(lone.status, 0);
   EXPECT_EQ(lone.err, "tumblebench: SA03_all.csv, the label file cannot be opened (Permission denied); skipped.\n");
   fs::permissions(root / "SA01", fs::perms::all);
+  fs::permissions(root / "SA04", fs::perms::all);
 }
 
 TEST(FaultInjection, MistypedLabelFileIsNamed) {
