@@ -140,7 +140,9 @@ matrix<double> attitude_update(AttitudeFilter* filter, const double gyro[3], con
 
   // 7. Into the reference frame.
   const Quaternion qg = (propagated * qa) * propagated.inverse();
-  const dVector a_ref = qg.get_v();
+  // Read in place: a copy of the vector part (get_v) would be one more
+  // allocation for the same three values.
+  const dVector& a_ref = qg.v_ref();
 
   // 8. Correction axis, (-a_ref.y, a_ref.x, 0) in value.
   const dVector ng = Cross(a_ref, g0);
