@@ -13,8 +13,10 @@ packages=(
   libgmock-dev
   libbenchmark-dev
   libflatbuffers-dev
+  libmimalloc-dev
   flatbuffers-compiler
   python3
+  time
   python3-openpyxl
   python3-numpy
   python3-flatbuffers
