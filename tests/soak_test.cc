@@ -46,13 +46,20 @@ struct MeasuredRun {
   long peak_rss_kb = -1;
 };
 
-// Runs tumblebench with one argument in dir and takes the peak resident
-// size of that process alone from wait4.
+// GNU time reports the peak of the process it starts itself. A process
+// forked from this test binary would not do: its peak counts the test
+// binary's own pages from before the exec, which dwarf tumblebench's.
+constexpr char kGnuTime[] = "/usr/bin/time";
+
+// Runs tumblebench with one argument in dir; the peak resident size of that
+// process alone comes from GNU time (-1 without it).
 MeasuredRun RunMeasured(const fs::path& dir, const std::string& argument) {
   TempDir logs;
   const std::string out_path = logs.File("out");
   const std::string err_path = logs.File("err");
+  const std::string rss_path = logs.File("rss");
   const std::string program = TumblebenchPath();
+  const bool timed = access(kGnuTime, X_OK) == 0;
   MeasuredRun run;
   const pid_t pid = fork();
   if (pid == 0) {
@@ -61,7 +68,12 @@ MeasuredRun RunMeasured(const fs::path& dir, const std::string& argument) {
     if (out < 0 || err < 0 || chdir(dir.c_str()) != 0) _exit(126);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    execl(program.c_str(), "tumblebench", argument.c_str(), static_cast<char*>(nullptr));
+    if (timed) {
+      execl(kGnuTime, "time", "-f", "%M", "-o", rss_path.c_str(), program.c_str(), argument.c_str(),
+            static_cast<char*>(nullptr));
+    } else {
+      execl(program.c_str(), "tumblebench", argument.c_str(), static_cast<char*>(nullptr));
+    }
     _exit(127);
   }
   if (pid < 0) return run;
@@ -69,7 +81,10 @@ MeasuredRun RunMeasured(const fs::path& dir, const std::string& argument) {
   struct rusage usage = {};
   if (wait4(pid, &status, 0, &usage) != pid) return run;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.peak_rss_kb = usage.ru_maxrss;
+  if (timed) {
+    const std::string peak = ReadFile(rss_path);
+    if (!peak.empty()) run.peak_rss_kb = std::atol(peak.c_str());
+  }
   run.out = ReadFile(out_path);
   run.err = ReadFile(err_path);
   return run;
@@ -178,8 +193,9 @@ TEST(Soak, HundredsOfRecordingsEachScoredOnceWithFlatMemory) {
   // recording. The sanitizers' quarantine grows with every allocation, so
   // only the plain build is held to it.
   ASSERT_EQ(small_run.status, 0);
-  ASSERT_GT(small_run.peak_rss_kb, 0);
-  if (!kSanitized) {
+  if (small_run.peak_rss_kb < 0 || run.peak_rss_kb < 0) {
+    std::printf("peak memory not checked: it needs GNU time at %s\n", kGnuTime);
+  } else if (!kSanitized) {
     EXPECT_LE(run.peak_rss_kb, small_run.peak_rss_kb + 512)
         << "peak RSS " << small_run.peak_rss_kb << " kB over 36 recordings, " << run.peak_rss_kb << " kB over 216";
   }
