@@ -6,13 +6,29 @@
 
 namespace {
 
+// "00" to "99": two digits per division.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // Decimal digits of value, most significant first, into the end of a
 // buffer; returns where they start.
-char* DigitsBackwards(char* end, uint64_t value) {
-  do {
-    *--end = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
+template <class Unsigned>
+char* DigitsBackwards(char* end, Unsigned value) {
+  while (value >= 100) {
+    const unsigned pair = static_cast<unsigned>(value % 100) * 2;
+    value /= 100;
+    *--end = kDigitPairs[pair + 1];
+    *--end = kDigitPairs[pair];
+  }
+  if (value >= 10) {
+    const unsigned pair = static_cast<unsigned>(value) * 2;
+    *--end = kDigitPairs[pair + 1];
+    *--end = kDigitPairs[pair];
+  } else {
+    *--end = static_cast<char>('0' + value);
+  }
   return end;
 }
 
