@@ -10,10 +10,21 @@ bool IsDataLine(const char* line) {
   return (c >= '0' && c <= '9') || c == '-';
 }
 
-int ReadNumericFields(const char* line, double* values, int max_fields) {
-  int count = 0;
+namespace {
+
+// Reads up to max_values numeric fields after passing over the first
+// `ignored` fields unconverted. Passing over a field is what reading it does
+// to the line: a number never runs past a comma, and the rest of its field
+// up to the next comma is skipped anyway. Returns the number of fields read.
+int ReadFieldsAfter(const char* line, int ignored, double* values, int max_values) {
   const char* p = line;
-  while (count < max_fields) {
+  for (int passed = 0; passed < ignored; ++passed) {
+    while (*p == ',') ++p;
+    if (*p == '\0') return 0;
+    while (*p != ',' && *p != '\0') ++p;
+  }
+  int count = 0;
+  while (count < max_values) {
     while (*p == ',') ++p;
     if (*p == '\0') break;
     char* end = nullptr;
@@ -23,6 +34,12 @@ int ReadNumericFields(const char* line, double* values, int max_fields) {
     while (*p != ',' && *p != '\0') ++p;
   }
   return count;
+}
+
+}  // namespace
+
+int ReadNumericFields(const char* line, double* values, int max_fields) {
+  return ReadFieldsAfter(line, 0, values, max_fields);
 }
 
 int16_t SaturateToSample(double counts) {
@@ -47,14 +64,16 @@ void FillSample(const double* v, double acc_scale, double gyro_scale, RawSample*
 
 }  // namespace
 
+// The fields that are ignored (index; time stamp and frame counter) are
+// passed over without being converted.
 void ParseDeviceLine(const char* line, RawSample* sample) {
-  double fields[7] = {0, 0, 0, 0, 0, 0, 0};
-  ReadNumericFields(line, fields, 7);
-  FillSample(fields + 1, 1.0, 1.0, sample);
+  double values[6] = {0, 0, 0, 0, 0, 0};
+  ReadFieldsAfter(line, 1, values, 6);
+  FillSample(values, 1.0, 1.0, sample);
 }
 
 void ParseKFallLine(const char* line, RawSample* sample) {
-  double fields[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-  ReadNumericFields(line, fields, 8);
-  FillSample(fields + 2, kKFallAccScale, kKFallGyroScale, sample);
+  double values[6] = {0, 0, 0, 0, 0, 0};
+  ReadFieldsAfter(line, 2, values, 6);
+  FillSample(values, kKFallAccScale, kKFallGyroScale, sample);
 }

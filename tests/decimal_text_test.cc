@@ -2,6 +2,7 @@
 // zeros included) and the same end of the number, on every text a recording
 // line can hand it.
 #include "harness/decimal_text.h"
+#include "harness/recording_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +115,37 @@ TEST(DecimalText, FollowsTheRoundingModeAsStrtodDoes) {
   }
   std::fesetround(FE_TONEAREST);
   EXPECT_EQ(mismatches, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The readers pass over the ignored leading fields without converting them;
+// whatever those hold, the sample comes from the fields after them, as it
+// would if they had been read.
+TEST(DecimalText, IgnoredLeadingFieldsNeverShiftTheSample) {
+  const char* ignored[] = {"0.01", "", "abc", "nan(12ab)", "0x1p3", " 1e5", "-inf", "1.5e", "\t+7", "12..3"};
+  for (const char* first : ignored) {
+    for (const char* second : ignored) {
+      const std::string kfall = std::string(first) + "," + second + ",1.0,-0.5,0.25,100.0,-250.5,3,9,9,9\n";
+      RawSample s = {1, 1, 1, 1, 1, 1};
+      ParseKFallLine(kfall.c_str(), &s);
+      // An empty field is no field: the sample then starts a field later.
+      const int empty = (*first == '\0' ? 1 : 0) + (*second == '\0' ? 1 : 0);
+      const RawSample by_empty[] = {{8192, -4096, 2048, 6553, -16416, 196},
+                                    {-4096, 2048, 32767, -16416, 196, 589},
+                                    {2048, 32767, -32768, 196, 589, 589}};
+      const RawSample expected = by_empty[empty];
+      EXPECT_EQ(std::memcmp(&s, &expected, sizeof(s)), 0) << kfall;
+
+      const std::string device = std::string(first) + ",8192,-4096,2048,6553,-16416,196,7\n";
+      ParseDeviceLine(device.c_str(), &s);
+      const RawSample counts = *first == '\0' ? RawSample{-4096, 2048, 6553, -16416, 196, 7}
+                                              : RawSample{8192, -4096, 2048, 6553, -16416, 196};
+      EXPECT_EQ(std::memcmp(&s, &counts, sizeof(s)), 0) << device;
+    }
+  }
 }
 
 }  // namespace
