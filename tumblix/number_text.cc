@@ -15,7 +15,7 @@ constexpr char kDigitPairs[] =
 // Decimal digits of value, most significant first, into the end of a
 // buffer; returns where they start.
 template <class Unsigned>
-char* DigitsBackwards(char* end, Unsigned value) {
+inline char* DigitsBackwards(char* end, Unsigned value) {
   while (value >= 100) {
     const unsigned pair = static_cast<unsigned>(value % 100) * 2;
     value /= 100;
@@ -42,33 +42,47 @@ uint32_t Magnitude(int32_t value) {
   return value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
 }
 
+int DigitCount(uint32_t value) {
+  int count = 1;
+  while (value >= 100) {
+    value /= 100;
+    count += 2;
+  }
+  return value >= 10 ? count + 1 : count;
+}
+
+// The digits of value, written forward at out (its length known).
+inline char* WriteDigits(char* out, uint32_t value, int count) {
+  char* end = out + count;
+  DigitsBackwards(end, value);
+  return end;
+}
+
 }  // namespace
 
-char* AppendInt(char* out, int32_t value) { return AppendIntWidth(out, value, 0); }
+char* AppendInt(char* out, int32_t value) {
+  const uint32_t magnitude = Magnitude(value);
+  if (value < 0) *out++ = '-';
+  return WriteDigits(out, magnitude, DigitCount(magnitude));
+}
 
 char* AppendIntWidth(char* out, int32_t value, int width) {
-  char digits[16];
-  char* end = digits + sizeof(digits);
-  char* start = DigitsBackwards(end, Magnitude(value));
-  if (value < 0) *--start = '-';
-  const int length = static_cast<int>(end - start);
-  out = Pad(out, ' ', width - length);
-  std::memcpy(out, start, static_cast<size_t>(length));
-  return out + length;
+  const uint32_t magnitude = Magnitude(value);
+  const int count = DigitCount(magnitude);
+  out = Pad(out, ' ', width - count - (value < 0 ? 1 : 0));
+  if (value < 0) *out++ = '-';
+  return WriteDigits(out, magnitude, count);
 }
 
 char* AppendIntZeroPad(char* out, int32_t value, int width) {
-  char digits[16];
-  char* end = digits + sizeof(digits);
-  char* start = DigitsBackwards(end, Magnitude(value));
-  const int length = static_cast<int>(end - start);
+  const uint32_t magnitude = Magnitude(value);
+  const int count = DigitCount(magnitude);
   if (value < 0) {
     *out++ = '-';
     width -= 1;
   }
-  out = Pad(out, '0', width - length);
-  std::memcpy(out, start, static_cast<size_t>(length));
-  return out + length;
+  out = Pad(out, '0', width - count);
+  return WriteDigits(out, magnitude, count);
 }
 
 char* AppendFixed2(char* out, float value, int width) {
