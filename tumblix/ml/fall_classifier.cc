@@ -168,12 +168,14 @@ int ml_tumblix_feed(FallClassifier* classifier, const float* sample, int infer) 
   if (infer == 0) return 0;
   if (classifier->input == nullptr) return -1;
 
-  // Oldest row first: window_pos now names the oldest sample.
+  // Oldest row first: window_pos now names the oldest sample, so the ring
+  // goes in as two runs of whole rows, from window_pos to the end and then
+  // from the start.
   float* input = classifier->input->data.f;
-  for (int i = 0; i < kClassifierWindowRows; ++i) {
-    const float* source = classifier->window[(classifier->window_pos + i) % kClassifierWindowRows];
-    for (int j = 0; j < kClassifierChannels; ++j) input[i * kClassifierChannels + j] = source[j];
-  }
+  const int older_rows = kClassifierWindowRows - classifier->window_pos;
+  std::memcpy(input, classifier->window[classifier->window_pos], sizeof(classifier->window[0]) * older_rows);
+  std::memcpy(input + older_rows * kClassifierChannels, classifier->window[0],
+              sizeof(classifier->window[0]) * classifier->window_pos);
   return classifier->interpreter->Invoke() == kTfLiteOk ? 0 : -1;
 }
 
