@@ -98,6 +98,34 @@ TEST(DecimalText, PrintedDoublesAgreeWithStrtod) {
   EXPECT_EQ(mismatches, 0);
 }
 
+// Integers above 2^53 with decimals are rounded by hand. The hardest texts
+// for that are the exact midpoints between two neighbouring doubles, where
+// only ties-to-even decides, and their closest neighbours in the last digit.
+TEST(DecimalText, MidpointsBetweenWideDoublesRoundToEvenAsStrtodDoes) {
+  std::mt19937_64 random(13);
+  int reported = 0;
+  int mismatches = 0;
+  for (int i = 0; i < 100000; ++i) {
+    // Doubles of [2^52, 2^53) * 2^-s have the spacing 2^-s; the midpoint
+    // (2^53 + 2r + 1) * 2^-(s+1) is X * 5^(s+1) / 10^(s+1) with X odd.
+    const int s = static_cast<int>(random() % 3);
+    const uint64_t x = (uint64_t{1} << 53) + 2 * (random() % (uint64_t{1} << 52)) + 1;
+    uint64_t m = x;
+    for (int k = 0; k <= s; ++k) m *= 5;
+    for (int64_t nudge : {int64_t{-1}, int64_t{0}, int64_t{1}}) {
+      std::string digits = std::to_string(m + static_cast<uint64_t>(nudge));
+      digits.insert(digits.size() - static_cast<size_t>(s + 1), ".");
+      mismatches += Compare(digits, &reported);
+      mismatches += Compare("-" + digits, &reported);
+    }
+  }
+  for (const char* text : {"9007199254740993.0", "9007199254740995.0", "4503599627370497.5", "4503599627370498.5",
+                           "9007199254740993.00000", "18014398509481985.0", "1801439850948198.55"}) {
+    mismatches += Compare(text, &reported);
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
 // strtod rounds in the current rounding mode; so does the direct path.
 TEST(DecimalText, FollowsTheRoundingModeAsStrtodDoes) {
   std::mt19937_64 random(3);
@@ -107,8 +135,9 @@ TEST(DecimalText, FollowsTheRoundingModeAsStrtodDoes) {
     ASSERT_EQ(std::fesetround(mode), 0);
     for (int i = 0; i < 20000; ++i) {
       char text[64];
+      // Narrow integers and ones above 2^53 (17 to 19 digits).
       std::snprintf(text, sizeof(text), "%s%llu.%06llu", random() % 2 ? "-" : "",
-                    static_cast<unsigned long long>(random() % 100000),
+                    static_cast<unsigned long long>(i % 2 ? random() % 100000 : random() % 10000000000000ull),
                     static_cast<unsigned long long>(random() % 1000000));
       mismatches += Compare(text, &reported);
     }
