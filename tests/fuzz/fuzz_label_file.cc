@@ -67,14 +67,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   WriteText("S01T06R01.csv", SmallRecording(true, 1.0));
   const std::string folder = fuzz_support::ScratchDir() + "/S01T21R01.csv";
   mkdir(folder.c_str(), 0755);
-  // Recordings named by a label file open in the current directory.
-  if (chdir(fuzz_support::ScratchDir().c_str()) != 0) __builtin_trap();
   if (getcwd(g_start_dir, sizeof(g_start_dir)) == nullptr) __builtin_trap();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = fuzz_support::WriteScratchFile("labels.csv", data, size);
+  // Recordings named by a label file open in the current directory; the
+  // fuzzer's own corpus paths may be relative to the one it started in.
+  if (chdir(fuzz_support::ScratchDir().c_str()) != 0) __builtin_trap();
   // Every replay is scored at most once, and only for a line of the file.
   const int lines = static_cast<int>(std::count(data, data + size, '\n')) + 1;
 
@@ -99,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // A label-file run never moves the process to another folder.
   char now[sizeof(g_start_dir)];
-  Check(getcwd(now, sizeof(now)) != nullptr && std::strcmp(now, g_start_dir) == 0);
+  Check(getcwd(now, sizeof(now)) != nullptr && std::strcmp(now, fuzz_support::ScratchDir().c_str()) == 0);
+  if (chdir(g_start_dir) != 0) __builtin_trap();
   return 0;
 }
