@@ -10,9 +10,9 @@ int main(int argc, char** argv) {
   // the number of writes small. A terminal stays line-buffered.
   if (!isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
   const int status = RunCommandLine(argc, argv);
-  // Standard output carries the results; a failed flush must not pass for a
-  // complete report.
-  if (std::fflush(stdout) != 0) {
+  // Standard output carries the results; a write that failed at any point
+  // (a full disk that later frees up) must not pass for a complete report.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "tumblebench: standard output could not be written.\n");
     return status == 0 ? 2 : status;
   }
