@@ -1,8 +1,8 @@
-// Part 3.3: the attitude filter, the gyro-bias estimator and the orientation
-// angles; and the filter inside the detector (Part 2.1, steps 8 and 9) with
+// The attitude filter, the gyro-bias estimator and the orientation angles;
+// and the filter inside the detector's feature update with
 // recordings of a device held still, tilted and rotated.
 //
-// Sign conventions, as the formulas of Parts 3.2 and 3.3 fix them: q carries
+// Sign conventions, as the quaternion and filter formulas fix them: q carries
 // sensor-frame vectors into the reference frame (p_ref = q (0; p) q*). The
 // correction turns the measured acceleration, carried into the reference
 // frame, toward (0, 0, -1). At rest the accelerometer measures the specific
@@ -112,9 +112,9 @@ dVector Apply(const matrix<double>& r, const Vec3& p) {
 // Angle between v and the reference axis (0, 0, -1), radians.
 double AngleToReference(const dVector& v) { return std::acos(-v[2] / Norm(v)); }
 
-// Steps 5 to 13 of the update, written out from the design, for a
+// Steps 5 to 13 of the update, written out independently, for a
 // propagated attitude qp and an acceleration a: qc (x) qp.
-Quaternion DesignCorrection(const Quaternion& qp, const Vec3& a) {
+Quaternion ReferenceCorrection(const Quaternion& qp, const Vec3& a) {
   const dVector g0 = Vector3(0, 0, -1);
   const Quaternion qa(0, a[0], a[1], a[2]);
   const dVector a_ref = ((qp * qa) * qp.inverse()).get_v();
@@ -174,7 +174,7 @@ TEST(AttitudeFilterTest, FirstUpdateTakesTheSampleAsBiasAndOnlyCorrects) {
   EXPECT_EQ(filter.f.bias_count, 1);
 
   // The step rotation is exactly the identity: only the correction moved q.
-  ExpectEqual(filter.q(), DesignCorrection(Quaternion(), accl));
+  ExpectEqual(filter.q(), ReferenceCorrection(Quaternion(), accl));
   ExpectSameMatrix(r, filter.q().rotation_matrix());
 
   // Physically: a tenth of the tilt is taken out.
@@ -191,7 +191,7 @@ TEST(AttitudeFilterTest, CorrectionWeightFollowsTheAccelerationMagnitude) {
   const double tilt = 0.3;
   struct Case {
     double g;
-    double design;  // the design's figure
+    double expected;  // the documented weight
   };
   for (const Case& c : {Case{1.0, 0.1}, Case{0.9, 0.0368}, Case{1.1, 0.0368}, Case{0.8, 0.00183},
                         Case{1.2, 0.00183}, Case{2.0, 3.7e-45},
@@ -204,7 +204,7 @@ TEST(AttitudeFilterTest, CorrectionWeightFollowsTheAccelerationMagnitude) {
     const double e = c.g - 1.0;
     const double w = std::exp(-(e * e) / 0.01) * 0.1;
     EXPECT_NEAR(turned / tilt / w, 1.0, 1e-9);
-    EXPECT_NEAR(turned / tilt / c.design, 1.0, 0.01);
+    EXPECT_NEAR(turned / tilt / c.expected, 1.0, 0.01);
   }
   // Exactly 0 g: nothing to correct, and q stays finite (the identity).
   Filter filter;
@@ -352,7 +352,7 @@ TEST(AttitudeFilterTest, ZeroTimeStepTurnsOffPropagation) {
   still.Update({0, 0, 0}, {0, 0, -1});  // bias 0, q the identity
   still.Update({5, -3, 2}, tilted, 0.0);
   // Only the correction acted, as on an identity propagation.
-  ExpectEqual(still.q(), DesignCorrection(Quaternion(), tilted));
+  ExpectEqual(still.q(), ReferenceCorrection(Quaternion(), tilted));
 
   Filter moving;
   moving.Update({0, 0, 0}, {0, 0, -1});
@@ -361,7 +361,7 @@ TEST(AttitudeFilterTest, ZeroTimeStepTurnsOffPropagation) {
   // With dt = 0.02 the step rotation came first, on the right.
   const double k = kDegToRad;
   const Quaternion dq(((5 - 2.5) * k) * 0.02, ((-3 - -1.5) * k) * 0.02, ((2 - 1.0) * k) * 0.02);
-  ExpectEqual(moving.q(), DesignCorrection(Quaternion() * dq, tilted));
+  ExpectEqual(moving.q(), ReferenceCorrection(Quaternion() * dq, tilted));
 }
 
 TEST(AttitudeFilterTest, MagnetometerIsIgnored) {
@@ -488,7 +488,7 @@ TEST(AttitudeAnglesTest, NonFiniteQuaternionReadsZeroAngles) {
 }
 
 TEST(AttitudeAnglesTest, SinglePrecisionNarrowingPoints) {
-  // Near the 20-degree truncation boundary: only the design's order of
+  // Near the 20-degree truncation boundary: only the prescribed order of
   // narrowings (argument, then result) gives 20; pure double gives 19, and
   // so does narrowing the result alone.
   EXPECT_EQ(AnglesOf(Quaternion(0.984807753013795, 0, 0.17364817765793034, 0)).roll, 20);

@@ -1,4 +1,4 @@
-// Part 3.1: dVector operations and the copy-on-write matrix<T>.
+// dVector operations and the copy-on-write matrix<T>.
 #include <gtest/gtest.h>
 
 #include <cmath>

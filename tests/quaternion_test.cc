@@ -1,4 +1,4 @@
-// Part 3.2: Quaternion.
+// Quaternion.
 #include "tumblix/attitude_lib/Quaternion.h"
 
 #include <gtest/gtest.h>
@@ -136,7 +136,7 @@ TEST(QuaternionTest, UnitProducts) {
   }
 }
 
-TEST(QuaternionTest, ProductFollowsTheDesignsOrder) {
+TEST(QuaternionTest, ProductFollowsItsOperationOrder) {
   // scalar p.s*q.s - Dot(p.v, q.v); vector (p.s*q.v + q.s*p.v) + Cross.
   std::mt19937 gen(11);
   int reordered_differs = 0;

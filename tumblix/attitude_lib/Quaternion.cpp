@@ -1,5 +1,5 @@
-// Quaternion (design Part 3.2). The assertions stay active in every build
-// type: the design ends the program on them, and the report names this file.
+// Quaternion. The assertions stay active in every build
+// type: a failed one ends the program, and the report names this file.
 #undef NDEBUG
 #include "tumblix/attitude_lib/Quaternion.h"
 

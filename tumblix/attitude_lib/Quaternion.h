@@ -1,9 +1,9 @@
-// Quaternion: the attitude library's quaternion class (design Part 3.2).
+// Quaternion: the attitude library's quaternion class.
 //
 // q = (s; x, y, z). A unit quaternion stands for the rotation that carries a
 // sensor-frame vector p to q (0; p) q* in the reference frame. Everything is
 // computed in IEEE double precision with the dVector operations of
-// MatrixAlgebra, in the operation order the design gives; nothing normalises
+// MatrixAlgebra, in a fixed operation order; nothing normalises
 // implicitly. Quaternions have value semantics (copy, move, assignment).
 #ifndef TUMBLIX_ATTITUDE_LIB_QUATERNION_H
 #define TUMBLIX_ATTITUDE_LIB_QUATERNION_H
@@ -31,7 +31,7 @@ class Quaternion {
   // v becomes a copy of vector, which must have 3 elements (assertion).
   void set_v(const dVector& vector);
   // Read-only view of the vector part, for callers that only read the
-  // components (no copy; not part of the design's interface).
+  // components (no copy; not part of the class's public algebra).
   const dVector& v_ref() const { return v; }
 
   // Product p (x) q with p = *this: scalar p.s*q.s - Dot(p.v, q.v);

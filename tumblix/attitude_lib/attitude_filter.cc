@@ -1,7 +1,7 @@
-// Attitude filter and orientation angles (design Part 3.3).
+// Attitude filter and orientation angles.
 //
-// Where the design leaves a hole, this implementation does the following
-// (each deviation only touches inputs for which the design's arithmetic would
+// Where the plain arithmetic would go wrong, this implementation does the
+// following (each case only touches inputs for which that arithmetic would
 // leave NaN in the quaternion or perform an undefined conversion):
 //
 // - Zero-length correction axis. When the cross product ng of the
@@ -20,10 +20,10 @@
 //   not finite, the correction is skipped. So q stays finite whatever the
 //   inputs.
 // - gyro_bias_update, a public function, also rejects a non-finite angular
-//   rate on the first call (the design accepts any first sample, which would
+//   rate on the first call (taking any first sample as it is would
 //   fix a NaN bias forever) and rejects a sample whose running mean would
 //   overflow; as for every rejected sample, the count still rises. For n > 0
-//   the design itself rejects NaN differences (a NaN compares false) and
+//   the band test itself rejects NaN differences (a NaN compares false) and
 //   infinite ones (outside the band).
 // - attitude_angles never converts a NaN or out-of-range double to an
 //   integer: the arcsine argument is clamped to [-1, 1] (it can pass 1 only
@@ -57,7 +57,7 @@ bool IsFinite(const Quaternion& q) {
          std::isfinite(v[2]);
 }
 
-// T of the design: widen the single-precision angle to double, scale to
+// T: widen the single-precision angle to double, scale to
 // degrees and convert toward zero. The angle comes from asin or atan2, so it
 // is NaN or lies within [-pi, pi] (at most 180.00000500895632 degrees after
 // the narrowing); a NaN reads 0, so the conversion is always defined.
@@ -90,7 +90,7 @@ void gyro_bias_update(AttitudeFilter* filter, double bias[3], const double rate[
 
   bool accepted;
   if (n == 0) {
-    accepted = AllFinite(rate);  // design: any first sample; a NaN would stick
+    accepted = AllFinite(rate);  // any finite first sample; a NaN would stick
   } else {
     accepted = true;
     for (int i = 0; i < 3; ++i) {

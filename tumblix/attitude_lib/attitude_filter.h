@@ -23,7 +23,7 @@ void attitude_init(AttitudeFilter* filter);
 // safe to call twice.
 void attitude_release(AttitudeFilter* filter);
 
-// One filter step (Part 3.3, steps 1 to 14): gyro in deg/s, accl in g, magn
+// One filter step (14 steps, in double precision): gyro in deg/s, accl in g, magn
 // is not read, dt in seconds. Returns the rotation matrix of the updated
 // attitude. A sample with a non-finite gyro, accl or dt changes nothing, and
 // a zero-length correction axis skips the correction of that sample, so q
