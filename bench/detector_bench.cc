@@ -10,31 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/silenced_stdout.h"
 #include "harness/eval_stats.h"
 #include "harness/replay.h"
 #include "tumblix/tumblix.h"
 
 namespace {
-
-// Keeps the detector's console lines out of the benchmark's report.
-class SilencedStdout {
- public:
-  SilencedStdout() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDOUT_FILENO);
-    close(null_fd);
-  }
-  ~SilencedStdout() {
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-
- private:
-  int saved_;
-};
 
 // Walking with a periodic dip below the gate, so that about a third of the
 // samples have an open detection window.

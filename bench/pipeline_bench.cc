@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/silenced_stdout.h"
 #include "harness/sample_stream.h"
 #include "harness/trace_file.h"
 #include "tumblix/decision_rules.h"
@@ -43,27 +44,6 @@
 namespace {
 
 constexpr int kInputFloats = kClassifierWindowRows * kClassifierChannels;
-
-class SilencedStdout {
- public:
-  SilencedStdout() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDOUT_FILENO);
-    close(null_fd);
-  }
-  ~SilencedStdout() {
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-  SilencedStdout(const SilencedStdout&) = delete;
-  SilencedStdout& operator=(const SilencedStdout&) = delete;
-
- private:
-  int saved_;
-};
 
 std::vector<RawSample> SyntheticWalk(int count) {
   std::vector<RawSample> samples;
