@@ -37,21 +37,9 @@ using test_support::WriteFile;
 const char kHeader[] =
     "Task Code (Task ID),Description,Trial ID,Fall_onset_frame,Fall_impact_frame\n";
 
-struct RunResult {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
+using test_support::RunResult;
 
-RunResult RunIn(const fs::path& dir, const std::string& args) {
-  TempDir err_dir;
-  RunResult run;
-  run.out = RunCommand("cd '" + dir.string() + "' && '" + TumblebenchPath() + "' " + args + " 2>'" +
-                           err_dir.File("err") + "'",
-                       &run.status);
-  run.err = ReadFile(err_dir.File("err"));
-  return run;
-}
+using test_support::RunIn;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

@@ -44,21 +44,9 @@ const char kTasks[] = "3,4,10,14,15,20,21,23,25,27,28,31,33,34,36";
 constexpr int kFallTasks = 9;
 constexpr int kAdlTasks = 6;
 
-struct RunResult {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
+using test_support::RunResult;
 
-RunResult RunIn(const fs::path& dir, const std::string& args) {
-  TempDir err_dir;
-  RunResult run;
-  run.out = RunCommand("cd '" + dir.string() + "' && '" + TumblebenchPath() + "' " + args + " 2>'" +
-                           err_dir.File("err") + "'",
-                       &run.status);
-  run.err = ReadFile(err_dir.File("err"));
-  return run;
-}
+using test_support::RunIn;
 
 struct Totals {
   int tn = -1, fp = -1, tp = -1, fn = -1, good = -1, soso = -1, early = -1, late = -1;

@@ -29,11 +29,7 @@ using test_support::WriteFile;
 const char kHeader[] =
     "Task Code (Task ID),Description,Trial ID,Fall_onset_frame,Fall_impact_frame\n";
 
-struct RunResult {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
+using test_support::RunResult;
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 

@@ -72,4 +72,14 @@ std::string TumblebenchPath() {
   return std::string(TUMBLEBENCH_BINARY_DIR) + "/harness/tumblebench";
 }
 
+RunResult RunIn(const std::filesystem::path& dir, const std::string& args) {
+  TempDir err_dir;
+  RunResult run;
+  run.out = RunCommand("cd '" + dir.string() + "' && '" + TumblebenchPath() + "' " + args + " 2>'" +
+                           err_dir.File("err") + "'",
+                       &run.status);
+  run.err = ReadFile(err_dir.File("err"));
+  return run;
+}
+
 }  // namespace test_support

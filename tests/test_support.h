@@ -39,6 +39,16 @@ std::string RunCommand(const std::string& command, int* status);
 // The tumblebench executable under test.
 std::string TumblebenchPath();
 
+// What one run of a program printed, kept apart, and its exit status.
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+// Runs tumblebench with `args` (shell words) in `dir`.
+RunResult RunIn(const std::filesystem::path& dir, const std::string& args);
+
 }  // namespace test_support
 
 #endif
