@@ -6,25 +6,27 @@
 
 #include "harness/dataset_runs.h"
 #include "harness/eval_stats.h"
+#include "harness/exit_status.h"
 #include "harness/replay.h"
 #include "harness/report.h"
+#include "harness/run_model.h"
 #include "harness/text_to_int.h"
 
-void PrintUsage() {
-  std::printf("Usage: tumblebench <file_name>\n");
-  std::printf("          tumblebench -r\n");
-  std::printf("          tumblebench -r1\n");
-  std::printf("          tumblebench -r2\n");
-  std::printf("          tumblebench -r10\n");
-  std::printf("          tumblebench -f <file_name> [<onset_frame> <impact_frame>]\n");
-  std::printf("          tumblebench -tf <file_name> [<onset_frame> <impact_frame>]\n");
+void PrintUsage(std::FILE* stream) {
+  std::fprintf(stream, "Usage: tumblebench <file_name>\n");
+  std::fprintf(stream, "          tumblebench -r\n");
+  std::fprintf(stream, "          tumblebench -r1\n");
+  std::fprintf(stream, "          tumblebench -r2\n");
+  std::fprintf(stream, "          tumblebench -r10\n");
+  std::fprintf(stream, "          tumblebench -f <file_name> [<onset_frame> <impact_frame>]\n");
+  std::fprintf(stream, "          tumblebench -tf <file_name> [<onset_frame> <impact_frame>]\n");
 }
 
 namespace {
 
 int Usage() {
-  PrintUsage();
-  return 1;
+  PrintUsage(stdout);
+  return kExitUsage;
 }
 
 }  // namespace
@@ -34,12 +36,19 @@ int RunCommandLine(int argc, char** argv) {
   std::memset(stats, 0, sizeof(*stats));
 
   const int count = argc - 1;
-  if (count == 1) {
+  const bool data_set = count == 1;
+  const bool replay_form = count == 2 || count == 4;
+  const bool kfall = replay_form && std::strcmp(argv[1], "-f") == 0;
+  const bool device = replay_form && !kfall && std::strcmp(argv[1], "-tf") == 0;
+  if (!data_set && !kfall && !device) return Usage();
+
+  // A model that cannot be used would leave every recording unscored, which
+  // would read like a run that found nothing.
+  if (!LoadRunModel()) return kExitModelUnusable;
+
+  if (data_set) {
     RunDataSetCommand(argv[1]);
-  } else if (count == 2 || count == 4) {
-    const bool kfall = std::strcmp(argv[1], "-f") == 0;
-    const bool device = !kfall && std::strcmp(argv[1], "-tf") == 0;
-    if (!kfall && !device) return Usage();
+  } else {
     const int onset = count == 4 ? TextToInt(argv[3]) : 0;
     const int impact = count == 4 ? TextToInt(argv[4]) : 0;
     if (kfall) {
@@ -47,10 +56,12 @@ int RunCommandLine(int argc, char** argv) {
     } else {
       ReplayDeviceRecording(argv[2], onset, impact);
     }
-  } else {
-    return Usage();
   }
 
   PrintStatistics(stats);
-  return 0;
+  // An empty report is easy to take for a run that found nothing.
+  if (stats->tp + stats->tn + stats->fp + stats->fn == 0) {
+    std::fprintf(stderr, "tumblebench: no recording was scored.\n");
+  }
+  return kExitRunDone;
 }

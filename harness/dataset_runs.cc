@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "harness/build_info.h"
+#include "harness/command_line.h"
 #include "harness/file_utils.h"
 #include "harness/label_file.h"
 #include "harness/walk_subjects.h"
+#include "tumblix/tumblix.h"
 
 #ifndef TUMBLEBENCH_TROUBLEMAKER_LIST
 #error "TUMBLEBENCH_TROUBLEMAKER_LIST must name the trouble-maker list"
@@ -62,6 +65,18 @@ int RunDataSetCommand(const char* argument) {
     return RunWalkOverCurrentDir(WalkKind::kKFall, kLabelTypeAll);
   }
   if (std::strcmp(argument, "-all") == 0) return RunWalkOverCurrentDir(WalkKind::kDevice, 0);
+  // Options people try first. Alone on the command line each is a label
+  // file's path like any other word, so the run goes on and ends with its
+  // empty report; what the user asked for goes to standard error first.
+  if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+    PrintUsage(stderr);
+    std::fprintf(stderr, "          tumblebench -all\n"
+                         "(A lone argument other than -r, -r1, -r2, -r10 and -all is read as the path "
+                         "of a label file.)\n");
+  } else if (std::strcmp(argument, "--version") == 0) {
+    std::fprintf(stderr, "tumblebench %s (%s), commit %s\n", ProgramVersion(), tumblix_version(),
+                 BuildCommit());
+  }
   const int result = RunKFallLabelFile(argument);
   // Without a word here, a mistyped name would end in an empty report.
   if (result != 0 && !IsFileReadable(argument)) {

@@ -6,6 +6,7 @@
 
 #include "harness/detection_log.h"
 #include "harness/eval_stats.h"
+#include "harness/run_model.h"
 #include "harness/sample_stream.h"
 #include "harness/scoring.h"
 #include "harness/trace_file.h"
@@ -51,7 +52,7 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
   TumblixConfig cfg;
   tumblix_default_config(&cfg);
   TumblixDetector detector;
-  if (tumblix_create(&detector, &cfg) == nullptr) {
+  if (!ApplyRunModel(&cfg.classifier) || tumblix_create(&detector, &cfg) == nullptr) {
     std::fprintf(stderr, "tumblebench: %s, the detector could not be created; the recording is not scored.\n",
                  path);
     CloseTrace();

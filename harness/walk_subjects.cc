@@ -98,7 +98,7 @@ bool FormDeviceLabelName(const char* folder_name, char* buffer, int size) {
   return length >= 0 && length < size;
 }
 
-bool VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
+int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
   // Subject folders are entered by absolute path: after the first one, a
   // relative root would point somewhere else.
   const std::string absolute_root = AbsoluteRoot(root);
@@ -107,13 +107,14 @@ bool VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) 
   if (error) {
     std::fprintf(stderr, "tumblebench: %s, the folder cannot be searched (%s); skipped.\n",
                  absolute_root.c_str(), error.message().c_str());
-    return false;
+    return -1;
   }
 
   std::error_code cwd_error;
   const fs::path start_dir = fs::current_path(cwd_error);
 
   char szFindPath[kFindPathBufferSize];
+  int visited = 0;
   for (const fs::directory_iterator end; search != end; search.increment(error)) {
     if (error) break;
     const std::string name = search->path().filename().string();
@@ -138,6 +139,7 @@ bool VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) 
       continue;
     }
     visit(name.c_str(), context);
+    visited += 1;
   }
   // A search that breaks off ends the loop as if it were complete.
   if (error) {
@@ -149,7 +151,30 @@ bool VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) 
 
   // Relative paths used after the walk keep meaning what they meant before it.
   if (!cwd_error) fs::current_path(start_dir, cwd_error);
-  return true;
+  return visited;
+}
+
+void ReportNoSubjectFolders(const char* root) {
+  std::fprintf(stderr,
+               "tumblebench: %s, no subject folder here (a subject folder is a folder directly in the "
+               "current directory whose name has four characters and begins with \"SA\", such as "
+               "SA06).\n",
+               root);
+  // The usual slip: starting one level above the subject folders.
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error), end;
+       !error && it != end; it.increment(error)) {
+    if (it.depth() >= 2) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    std::error_code type_error;
+    if (it->is_directory(type_error) && IsSubjectFolderName(it->path().filename().string().c_str())) {
+      std::fprintf(stderr, "tumblebench: subject folders are in %s; run the walk there.\n",
+                   it->path().parent_path().string().c_str());
+      return;
+    }
+  }
 }
 
 std::string ProgramDirectory() {
@@ -210,7 +235,7 @@ void RunLabelTool(const char* subject) {
 }
 
 int WalkKFallSubjects(const char* root, int label_type) {
-  VisitSubjectFolders(root, RunKFallSubject, &label_type);
+  if (VisitSubjectFolders(root, RunKFallSubject, &label_type) == 0) ReportNoSubjectFolders(root);
   return 0;
 }
 
@@ -219,14 +244,19 @@ int WalkDeviceSubjects(const char* root, int /*unused*/) {
   const std::string absolute_root = AbsoluteRoot(root);
   std::error_code error;
   const fs::path start_dir = fs::current_path(error);
+  bool root_label_found = false;
   if (ChangeDir(absolute_root.c_str())) {
     fs::path root_path(absolute_root);
     if (root_path.filename().empty()) root_path = root_path.parent_path();
     const std::string root_name = root_path.filename().string();
     char label[kLabelNameBufferSize];
-    if (FormDeviceLabelName(root_name.c_str(), label, sizeof(label))) RunDeviceLabelFile(label);
+    if (FormDeviceLabelName(root_name.c_str(), label, sizeof(label))) {
+      root_label_found = RunDeviceLabelFile(label) == 0;
+    }
     if (!error) fs::current_path(start_dir, error);
   }
-  VisitSubjectFolders(absolute_root.c_str(), RunDeviceSubject, nullptr);
+  if (VisitSubjectFolders(absolute_root.c_str(), RunDeviceSubject, nullptr) == 0 && !root_label_found) {
+    ReportNoSubjectFolders(absolute_root.c_str());
+  }
   return 0;
 }

@@ -25,8 +25,13 @@ using SubjectVisitor = void (*)(const char* subject, void* context);
 // Enumerates the entries directly in root, in the order the system yields
 // them, and for every subject folder makes root/<name> (absolute) the current
 // directory and calls visit with the name. Afterwards the current directory is
-// the one the walk started in. False when the search cannot start.
-bool VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context);
+// the one the walk started in. Returns the number of subject folders visited,
+// -1 when the search cannot start.
+int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context);
+
+// Says on standard error that root holds no subject folder, what one is, and
+// where a data set under root seems to start, if one does.
+void ReportNoSubjectFolders(const char* root);
 
 // Runs "kfall_label <subject>_down.csv" through the command interpreter in the
 // current directory, with the program's own directory first on the PATH so the

@@ -98,12 +98,15 @@ TEST(LabelFileMatrix, FilesWithOnlyAHeaderOrNothingAtAll) {
     const RunResult run = RunIn(dir.path(), name);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(BeforeReport(run.out), "") << name;
-    EXPECT_EQ(run.err, "") << name;  // a subject may have no trials of a kind
+    // A subject may have no trials of a kind: nothing is wrong with the file.
+    EXPECT_EQ(run.err, "tumblebench: no recording was scored.\n") << name;
   }
   const RunResult run = RunIn(dir.path(), "empty.csv");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(BeforeReport(run.out), "");
-  EXPECT_EQ(run.err, "tumblebench: empty.csv, the label file is empty; skipped.\n");
+  EXPECT_EQ(run.err,
+            "tumblebench: empty.csv, the label file is empty; skipped.\n"
+            "tumblebench: no recording was scored.\n");
 }
 
 TEST(LabelFileMatrix, LinesAtAndPastTheLineBuffer) {
@@ -147,7 +150,7 @@ TEST(LabelFileMatrix, TrialNumbersAndFramesAtTheEndsOfTheirRange) {
             "tumblebench: S01T20R2147483647.csv, not found.\n"
             "\n\nS01T20R2147483647.csv : 1073741823,    6\n\n"
             "tumblebench: S01T20R2147483647.csv, not found.\n");
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, "tumblebench: no recording was scored.\n");
 }
 
 // --- Names and paths ----------------------------------------------------------

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "tests/test_support.h"
@@ -87,3 +88,29 @@ TEST_F(CommandLineTest, DeviceReplayWithFrames) {
 }
 
 }  // namespace
+
+// Runs that end in an empty report say why on standard error; standard
+// output and the exit status stay as they are.
+TEST(NothingSilent, EmptyRunsSayWhyOnStandardError) {
+  TempDir root;
+  std::filesystem::create_directories(root.path() / "sensor_data" / "SA06");
+  const struct {
+    const char* args;
+    const char* expected;
+  } cases[] = {
+      {"--help", "Usage: tumblebench <file_name>\n"},
+      {"-h", "tumblebench -all\n"},
+      {"--version", "(Tumblix-0.0.1), commit "},
+      {"SA06_al.csv", "SA06_al.csv, the label file cannot be opened"},
+      {"-r", "subject folders are in " },
+      {"-all", "no subject folder here"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const auto run = test_support::RunIn(root.path(), c.args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, kEmptyReport);
+    EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("tumblebench: no recording was scored.\n"), std::string::npos);
+  }
+}

@@ -595,7 +595,7 @@ TEST(DumpWindows, SeesWhatTheReplaySees) {
   int window_end = 0;
   for (size_t r = 1; r < d.size(); ++r) {
     SCOPED_TRACE("sample " + d[r][1]);
-    ASSERT_EQ(d[r].size(), 16u);
+    ASSERT_EQ(d[r].size(), 18u);
     EXPECT_EQ(std::stoi(d[r][0]), static_cast<int>(r) - 1);  // 0-based index
     EXPECT_EQ(d[r][1], t[r][0]);                               // seqno
     // The classifier's row: the trace's counts, converted, acceleration x 500.
@@ -607,6 +607,9 @@ TEST(DumpWindows, SeesWhatTheReplaySees) {
     EXPECT_EQ(d[r][8], t[r][7]);    // raw_acc
     EXPECT_EQ(d[r][9], t[r][8]);    // lpf_acc
     EXPECT_EQ(d[r][15], t[r][18]);  // the mode the detector returned
+    // The scores, exact in the dump, truncated percentages in the trace.
+    EXPECT_EQ(static_cast<int>(std::stof(d[r][16]) * 100.0f), std::stoi(t[r][16]));
+    EXPECT_EQ(static_cast<int>(std::stof(d[r][17]) * 100.0f), std::stoi(t[r][17]));
     const int seqno = std::stoi(d[r][1]);
     if (std::stoi(d[r][8]) <= 90) window_end = seqno + 25;
     const int open = (seqno < window_end && seqno >= 25) ? 1 : 0;

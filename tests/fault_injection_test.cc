@@ -100,7 +100,8 @@ TEST(FaultInjection, SymbolicLinkInATracesPlaceIsNotFollowed) {
   const RunResult run = RunTumblebench(dir.path(), "-f S01T06R01.csv");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "tumblebench: S01T06R01_DSV.csv, trace cannot be created (a symbolic link is in its place and "
-                     "is not followed); the recording is not scored.\n");
+                     "is not followed); the recording is not scored.\n"
+                     "tumblebench: no recording was scored.\n");
   EXPECT_EQ(ReadFile(dir.File("precious.txt")), "not a trace\n");
   EXPECT_FALSE(Contains(run.out, "result ")) << run.out;
 }
@@ -321,7 +322,9 @@ TEST(FaultInjection, FoldersAndFilesWithoutPermission) {
 
   const RunResult lone = RunShell(root / "SA03", AsOrdinaryUser(Quoted(program.string()) + " SA03_all.csv"));
   EXPECT_EQ(lone.status, 0);
-  EXPECT_EQ(lone.err, "tumblebench: SA03_all.csv, the label file cannot be opened (Permission denied); skipped.\n");
+  EXPECT_EQ(lone.err,
+            "tumblebench: SA03_all.csv, the label file cannot be opened (Permission denied); skipped.\n"
+            "tumblebench: no recording was scored.\n");
   fs::permissions(root / "SA01", fs::perms::all);
   fs::permissions(root / "SA04", fs::perms::all);
 }
@@ -331,7 +334,7 @@ TEST(FaultInjection, MistypedLabelFileIsNamed) {
   const RunResult run = RunTumblebench(dir.path(), "SA01_al.csv");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "tumblebench: SA01_al.csv, the label file cannot be opened (No such file or directory); "
-                     "skipped.\n");
+                     "skipped.\ntumblebench: no recording was scored.\n");
   EXPECT_TRUE(Contains(run.out, "# ADL STAT: tn 0(0.00%), fp 0(0.00%)")) << run.out;
 }
 

@@ -6,16 +6,21 @@
 // saturated to sensor counts), the detector's conversion back to g and deg/s
 // and the classifier's own channel scaling.
 //
-// Usage: dump_windows RECORDING.csv OUTPUT.csv
+// Usage: dump_windows RECORDING.csv OUTPUT.csv [RECORDING.csv OUTPUT.csv ...]
 //
-// The detector prints its diagnostic lines to standard output while its
-// window is open; the dump goes to OUTPUT.csv only. Errors go to standard
-// error with exit status 1; a usage error exits with status 2.
+// With TUMBLIX_MODEL set, the detector runs that model file, as tumblebench
+// does; the last two columns are the classifier's normal and down scores
+// after the step, exact to the bit, which the rule replay needs. Several
+// pairs in one call save a process per recording. The detector prints its
+// diagnostic lines to standard output while its window is open; the dumps
+// go to the OUTPUT files only. Errors go to standard error with exit status
+// 1 (the other pairs are still dumped); a usage error exits with status 2.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "harness/recording_reader.h"
+#include "harness/run_model.h"
 #include "harness/trace_file.h"
 #include "tumblix/display_name.h"
 #include "tumblix/tumblix.h"
@@ -24,7 +29,7 @@ namespace {
 
 constexpr char kDumpHeader[] =
     "index,seqno,acc_x500,acc_y500,acc_z500,gyro_x,gyro_y,gyro_z,"
-    "raw_acc,lpf_acc,lpf_gyro,vv,roll,pitch,open,mode\n";
+    "raw_acc,lpf_acc,lpf_gyro,vv,roll,pitch,open,mode,normal,down\n";
 
 // The detector's own test for an open window, on the state its step left.
 int WindowOpen(const TumblixDetector& detector) {
@@ -41,10 +46,11 @@ void WriteRow(FILE* out, int index, const TumblixDetector& detector, int mode) {
   const float* row = classifier.window[newest];
   const MotionFeatures& f = detector.features;
   // %.9g prints every float so that it reads back to the same bits.
-  std::fprintf(out, "%d,%d,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%d,%d,%d,%.9g,%d,%d,%d,%d\n", index,
-               detector.sample_count, row[0], row[1], row[2], row[3], row[4], row[5], f.raw_acc,
-               f.lpf_acc, f.lpf_gyro, static_cast<double>(f.vv), f.roll, f.pitch,
-               WindowOpen(detector), mode);
+  std::fprintf(out, "%d,%d,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%d,%d,%d,%.9g,%d,%d,%d,%d,%.9g,%.9g\n",
+               index, detector.sample_count, row[0], row[1], row[2], row[3], row[4], row[5],
+               f.raw_acc, f.lpf_acc, f.lpf_gyro, static_cast<double>(f.vv), f.roll, f.pitch,
+               WindowOpen(detector), mode, static_cast<double>(ml_tumblix_score(&classifier, 0)),
+               static_cast<double>(ml_tumblix_score(&classifier, 1)));
 }
 
 int Dump(const char* recording_path, const char* output_path) {
@@ -67,7 +73,7 @@ int Dump(const char* recording_path, const char* output_path) {
   // The classifier keeps pointers into its own arena: the detector stays in
   // this frame, at one address, until it is destroyed.
   TumblixDetector detector;
-  if (tumblix_create(&detector, &cfg) == nullptr) {
+  if (!ApplyRunModel(&cfg.classifier) || tumblix_create(&detector, &cfg) == nullptr) {
     std::fprintf(stderr, "dump_windows: %s, the detector could not be created.\n",
                  recording_path);
     std::fclose(out);
@@ -112,9 +118,14 @@ int Dump(const char* recording_path, const char* output_path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: dump_windows RECORDING.csv OUTPUT.csv\n");
+  if (argc < 3 || (argc - 1) % 2 != 0) {
+    std::fprintf(stderr, "usage: dump_windows RECORDING.csv OUTPUT.csv [RECORDING.csv OUTPUT.csv ...]\n");
     return 2;
   }
-  return Dump(argv[1], argv[2]);
+  if (!LoadRunModel()) return 1;
+  int status = 0;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (Dump(argv[i], argv[i + 1]) != 0) status = 1;
+  }
+  return status;
 }

@@ -21,7 +21,8 @@ LAST_FALL_TASK = 34
 
 # Columns of the dump_windows output.
 DUMP_COLUMNS = ("index", "seqno", "acc_x500", "acc_y500", "acc_z500", "gyro_x", "gyro_y",
-                "gyro_z", "raw_acc", "lpf_acc", "lpf_gyro", "vv", "roll", "pitch", "open", "mode")
+                "gyro_z", "raw_acc", "lpf_acc", "lpf_gyro", "vv", "roll", "pitch", "open", "mode",
+                "normal", "down")
 COL = {name: i for i, name in enumerate(DUMP_COLUMNS)}
 
 _TRIAL_NAME = re.compile(r"^S(\d\d)T(\d\d)R(\d+)\.csv$")

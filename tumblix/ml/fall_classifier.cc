@@ -154,6 +154,37 @@ FallClassifier* ml_tumblix_create(FallClassifier* classifier, const FallClassifi
   return classifier;
 }
 
+int ml_tumblix_check_model(const uint8_t* data, int32_t size, char* reason, int reason_size) {
+  const size_t reason_bytes = reason_size > 0 ? static_cast<size_t>(reason_size) : 0;
+  if (reason_bytes > 0) reason[0] = '\0';
+  if (data == nullptr || size < 0) {
+    if (reason_bytes > 0) std::snprintf(reason, reason_bytes, "no model bytes");
+    return -1;
+  }
+  // Create takes ownership of its buffer, so it is handed a copy.
+  FallClassifierConfig config;
+  ml_tumblix_default_config(&config);
+  config.model_data = static_cast<uint8_t*>(std::malloc(size > 0 ? static_cast<size_t>(size) : 1));
+  if (config.model_data == nullptr) {
+    if (reason_bytes > 0) std::snprintf(reason, reason_bytes, "no memory for a copy of the model");
+    return -1;
+  }
+  if (size > 0) std::memcpy(config.model_data, data, static_cast<size_t>(size));
+  config.model_size = size;
+
+  // The classifier holds its arena inline: a few kilobytes, kept off the
+  // caller's stack.
+  FallClassifier* classifier = new FallClassifier;
+  tflite::DebugLogCapture capture(reason, reason_bytes);
+  const bool usable = ml_tumblix_create(classifier, &config) != nullptr;
+  if (usable) ml_tumblix_destroy(classifier);
+  delete classifier;
+  if (!usable && !capture.captured() && reason_bytes > 0) {
+    std::snprintf(reason, reason_bytes, "the runtime cannot run it");
+  }
+  return usable ? 0 : -1;
+}
+
 int ml_tumblix_feed(FallClassifier* classifier, const float* sample, int infer) {
   float* row = classifier->window[classifier->window_pos];
   row[0] = sample[0] * 500.0f;

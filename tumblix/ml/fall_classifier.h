@@ -53,6 +53,11 @@ int ml_tumblix_load_model(FallClassifierConfig* config, const char* path);
 FallClassifier* ml_tumblix_create(FallClassifier* classifier, const FallClassifierConfig* config);
 // sample: accX, accY, accZ (g), gyroX, gyroY, gyroZ (deg/s). Runs an
 // inference when infer is nonzero; -1 when that inference failed.
+// Checks a model buffer as create would take it (the "TFL3" identifier, the
+// flatbuffer's structure, what the runtime can run inside the arena, 150
+// floats in and 2 out) without touching it: 0 when create will succeed with
+// a copy of it, -1 with the first reason the runtime gave in `reason`.
+int ml_tumblix_check_model(const uint8_t* data, int32_t size, char* reason, int reason_size);
 int ml_tumblix_feed(FallClassifier* classifier, const float* sample, int infer);
 void ml_tumblix_destroy(FallClassifier* classifier);
 void ml_tumblix_print_arena(const FallClassifier* classifier);

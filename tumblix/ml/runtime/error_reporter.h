@@ -5,6 +5,7 @@
 #define TUMBLIX_ML_RUNTIME_ERROR_REPORTER_H
 
 #include <cstdarg>
+#include <cstddef>
 
 namespace tflite {
 
@@ -29,6 +30,29 @@ class MicroErrorReporter : public ErrorReporter {
 // The platform's log output. In this system nothing is shown: the device has
 // no console and the harness prints only its own messages.
 extern "C" void DebugLog(const char* text);
+
+namespace tflite {
+
+// While one lives, the first message the runtime reports is kept in the
+// caller's buffer (cut to fit, without its line end) instead of being
+// dropped, so that a caller checking a model can say why it was refused.
+// One at a time, on the thread that runs the runtime.
+class DebugLogCapture {
+ public:
+  DebugLogCapture(char* buffer, size_t size);
+  ~DebugLogCapture();
+  DebugLogCapture(const DebugLogCapture&) = delete;
+  DebugLogCapture& operator=(const DebugLogCapture&) = delete;
+  bool captured() const { return captured_; }
+  void Take(const char* text);
+
+ private:
+  char* buffer_;
+  size_t size_;
+  bool captured_ = false;
+};
+
+}  // namespace tflite
 
 // Reports through `reporter` when there is one; a null reporter drops the
 // message.
