@@ -76,7 +76,7 @@ class DataSetRun(unittest.TestCase):
         with open(os.path.join(self.out, "summary.html")) as f:
             page = f.read()
         images = re.findall(r'src="data:image/png;base64,([A-Za-z0-9+/=]+)"', page)
-        self.assertEqual(len(images), 6)
+        self.assertEqual(len(images), 8)
         for data in images:
             assert_png(self, base64.b64decode(data))
         self.assertIn("S01T25R01.csv", page)   # the missing trial is named
