@@ -176,8 +176,8 @@ def write_pairs_csv(cmp, path):
         w = csv.writer(f)
         w.writerow(("run_a", "run_b", "paired", "right_only_in_a", "right_only_in_b", "mcnemar_exact_p"))
         for i, j, p in cmp.pairs:
-            w.writerow((_name(p.base, cmp.labels[i]), _name(p.new, cmp.labels[j]), p.paired, p.right_in_base_only, p.right_in_new_only,
-                        "%.6g" % p.p_value))
+            w.writerow((_name(p.base, cmp.labels[i]), _name(p.new, cmp.labels[j]), p.paired, p.right_in_base_only,
+                        p.right_in_new_only, "%.6g" % p.p_value))
 
 
 def _draw(fig, cmp):

@@ -24,7 +24,9 @@ def wilson_interval(successes, trials, z=Z_95):
     denominator = 1.0 + z2 / trials
     centre = (p + z2 / (2 * trials)) / denominator
     half = z / denominator * math.sqrt(p * (1.0 - p) / trials + z2 / (4.0 * trials * trials))
-    return max(0.0, centre - half), min(1.0, centre + half)
+    # The interval always holds p; at 0 % and 100 % rounding could put the
+    # near bound a hair beyond it.
+    return max(0.0, min(p, centre - half)), min(1.0, max(p, centre + half))
 
 
 def bootstrap_interval(groups, resamples=BOOTSTRAP_RESAMPLES, seed=BOOTSTRAP_SEED, level=0.95):

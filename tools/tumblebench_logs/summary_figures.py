@@ -119,6 +119,7 @@ def draw_subjects(ax, summary):
         ax.set_title("per subject", fontsize=10)
         return
     x = list(range(len(rows)))
+    lowest = 100.0
     for offset, name, colour, marker, rate, bounds in (
             (-0.15, "sensitivity", "tab:green", "o", lambda t: t.sensitivity, lambda t: t.sensitivity_interval),
             (0.15, "specificity", "tab:blue", "s", lambda t: t.specificity, lambda t: t.specificity_interval)):
@@ -131,12 +132,13 @@ def draw_subjects(ax, summary):
             ys.append(100 * value)
             low.append(100 * (value - ci[0]))
             high.append(100 * (ci[1] - value))
+            lowest = min(lowest, 100 * ci[0])
         ax.errorbar(xs, ys, yerr=[low, high], fmt=marker, color=colour, markersize=4, capsize=2, linewidth=0.8,
                     label=name + " (95% Wilson)")
     labels = [row.label + ("\n" + row.group if row.group else "") for row in rows]
     ax.set_xticks(x, labels, fontsize=6 if len(rows) > 12 else 7, rotation=90 if len(rows) > 16 else 0)
     ax.set_ylabel("%")
-    ax.set_ylim(min(50, ax.get_ylim()[0]), 103)
+    ax.set_ylim(max(0.0, lowest - 5), 102)
     ax.legend(fontsize=7, loc="lower left")
     ax.set_title("per subject: sensitivity and specificity", fontsize=10)
 
