@@ -219,13 +219,18 @@ def convert_labels(walk_root, subjects, kind, converter_dir, report):
         folder = os.path.join(walk_root, subject)
         path = os.path.join(folder, label_file(subject, kind))
         if not os.path.isfile(path):
-            done = subprocess.run(["kfall_label", subject + "_down.csv"], cwd=folder, env=env,
-                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
-            for line in done.stdout.splitlines():
-                report("%s: %s" % (subject, line))
+            try:
+                done = subprocess.run(["kfall_label", subject + "_down.csv"], cwd=folder, env=env,
+                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                      errors="replace")
+                for line in done.stdout.splitlines():
+                    report("%s: %s" % (subject, line))
+                outcome = "exit status %d" % done.returncode
+            except FileNotFoundError:
+                outcome = "kfall_label is neither beside tumblebench (%s) nor on PATH" % converter_dir
             if not os.path.isfile(path):
-                report("%s: no %s after the label converter (exit status %d); the walk will skip this subject"
-                       % (subject, label_file(subject, kind), done.returncode))
+                report("%s: no %s after the label converter (%s); the walk will skip this subject"
+                       % (subject, label_file(subject, kind), outcome))
                 listed[subject] = 0
                 continue
         with open(path, encoding="utf-8", errors="replace") as f:

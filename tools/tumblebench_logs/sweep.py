@@ -74,17 +74,20 @@ def load(folder, context, recordings):
         raise SweepError("%d of %d dumps are missing (first: %s); run evaluate with --dump-features, or give "
                          "sweep_thresholds --dump" % (len(missing), len(paths), missing[0]))
     cache = {}
-    dumps = []
+    dumps, lengths = [], []
     for path in paths:
         if path not in cache:
             try:
-                cache[path] = feature_dump.load_dump(path)
+                dump = feature_dump.load_dump(path)
             except (OSError, ValueError, feature_dump.DumpError) as e:
                 raise SweepError("%s cannot be read: %s" % (path, e))
-        dumps.append(cache[path])
+            # Only the samples the rules look at are kept, and the length.
+            cache[path] = (dump[dump[:, feature_dump.COL["open"]] > 0], len(dump))
+        dumps.append(cache[path][0])
+        lengths.append(cache[path][1])
     inputs, score = feature_dump.rule_inputs(dumps)
     return SweepInputs(recordings=recordings, inputs=inputs, score=score,
-                       samples=np.array([len(d) for d in dumps], dtype=np.int64),
+                       samples=np.array(lengths, dtype=np.int64),
                        task=np.array([r.task for r in recordings], dtype=np.int64),
                        onset=np.array([r.onset for r in recordings], dtype=np.int64),
                        impact=np.array([r.impact for r in recordings], dtype=np.int64))
