@@ -151,6 +151,19 @@ class Mirror:
     placed: dict = field(default_factory=dict)       # way of placing -> count
     label_files_copied: int = 0
     skipped_traces: int = 0
+    ambiguous: set = field(default_factory=set)      # names found in more than one subject folder
+
+    def add(self, name, subject):
+        key = dataset_tables.recording_key(name)
+        if key in self.ambiguous:
+            return
+        if self.recordings.get(key, subject) != subject:
+            # The log names recordings without their folder: such a name
+            # cannot be traced to its subject.
+            del self.recordings[key]
+            self.ambiguous.add(key)
+        else:
+            self.recordings[key] = subject
 
 
 def build_mirror(data, subjects, data_folder, link_mode="auto", report=None):
@@ -168,7 +181,7 @@ def build_mirror(data, subjects, data_folder, link_mode="auto", report=None):
         for subject in subjects:
             for name in os.listdir(os.path.join(walk_root, subject)):
                 if not name.endswith(TRACE_SUFFIX):
-                    mirror.recordings[dataset_tables.recording_key(name)] = subject
+                    mirror.add(name, subject)
                     mirror.placed["unpacked"] += 1
         return mirror
 
@@ -192,7 +205,7 @@ def build_mirror(data, subjects, data_folder, link_mode="auto", report=None):
             else:
                 way = _place(entry.path, target, link_mode)
                 mirror.placed[way] = mirror.placed.get(way, 0) + 1
-                mirror.recordings[dataset_tables.recording_key(entry.name)] = subject
+                mirror.add(entry.name, subject)
         for folder in data.label_dirs:
             sheet = os.path.join(folder, subject + "_label.xlsx")
             if os.path.isfile(sheet) and not os.path.exists(os.path.join(labels, subject + "_label.xlsx")):
