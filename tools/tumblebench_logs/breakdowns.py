@@ -10,8 +10,8 @@ unknown, and stay out of every timing figure and every share of labelled
 falls."""
 
 import statistics
-from collections import OrderedDict
-from dataclasses import dataclass
+from collections import Counter, OrderedDict
+from dataclasses import dataclass, field
 
 from . import estimates, tasks
 
@@ -60,8 +60,7 @@ class Tally:
     fn: int = 0
     tn: int = 0
     fp: int = 0
-    good: int = 0
-    labelled_falls: int = 0
+    labelled: Counter = field(default_factory=Counter)   # outcomes of the labelled falls
     unlabelled_detected: int = 0
     unlabelled_missed: int = 0
     adl_samples: int = 0
@@ -79,8 +78,7 @@ class Tally:
                 else:
                     self.unlabelled_missed += 1
             else:
-                self.labelled_falls += 1
-                self.good += rec.outcome == "good"
+                self.labelled[rec.outcome] += 1
         else:
             if rec.detected:
                 self.fp += 1
@@ -94,6 +92,14 @@ class Tally:
     @property
     def falls(self):
         return self.tp + self.fn
+
+    @property
+    def labelled_falls(self):
+        return sum(self.labelled.values())
+
+    @property
+    def good(self):
+        return self.labelled["good"]
 
     @property
     def adl(self):

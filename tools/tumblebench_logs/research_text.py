@@ -69,15 +69,17 @@ def provenance_lines(manifest):
 def fall_lines(summary):
     s, r = summary.stats, summary.research.overall
     unlabelled = r.unlabelled_detected + r.unlabelled_missed
-    labelled_late = s.late - r.unlabelled_detected
-    labelled_fn = s.fn - r.unlabelled_missed
+    # The harness's counts when every fall has a label; else those of the
+    # labelled falls, the others follow on their own line.
+    counts = r.labelled if unlabelled else {"good": s.good, "soso": s.soso[0], "early": s.early, "late": s.late,
+                                            "fn": s.fn}
     out = ["  falls          good %d, soso %d, early %d, late %d, fn %d; in time %s%s"
-           % (s.good, s.soso[0], s.early, labelled_late, labelled_fn,
+           % (counts["good"], counts["soso"], counts["early"], counts["late"], counts["fn"],
               "n/a" if not r.labelled_falls else "%.2f%%" % summary.headline()["in time %"],
               " (of %d labelled falls)" % r.labelled_falls if unlabelled else "")]
     if unlabelled:
-        out.append("  unlabelled     %d fall(s) without onset and impact: %s %d, %s %d (the harness scores "
-                   "them late and fn)" % (unlabelled, breakdowns.DETECTED_UNTIMED, r.unlabelled_detected,
+        out.append("  unlabelled     %d fall(s) without a labelled onset: %s %d, %s %d (late or fn in the "
+                   "harness's report)" % (unlabelled, breakdowns.DETECTED_UNTIMED, r.unlabelled_detected,
                                           breakdowns.MISSED, r.unlabelled_missed))
     if r.adl:
         hours = "n/a" if r.adl_without_length else "%.2f h" % r.adl_hours

@@ -26,12 +26,13 @@ def draw_confusion(ax, summary):
 
 def draw_fall_outcomes(ax, summary):
     s, r = summary.stats, summary.research.overall
-    # Unlabelled falls have their own bars: the harness's late and fn hold
-    # them too, but they were not late, only not timed.
+    # Unlabelled falls have their own bars: the harness scores them by
+    # frames 0 0, but they were not late, only not timed.
     names = ["good", "soso", "early", "late", "fn"]
-    values = [s.good, s.soso[0], s.early, s.late - r.unlabelled_detected, s.fn - r.unlabelled_missed]
+    values = [s.good, s.soso[0], s.early, s.late, s.fn]
     colours = [OUTCOME_COLOURS[n] for n in names]
     if r.unlabelled_detected or r.unlabelled_missed:
+        values = [r.labelled[n] for n in names]
         names += ["detected,\nuntimed", "missed,\nunlabelled"]
         values += [r.unlabelled_detected, r.unlabelled_missed]
         colours += ["tab:cyan", "0.6"]
