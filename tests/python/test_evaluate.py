@@ -176,6 +176,11 @@ class GeneratedRuns(unittest.TestCase):
         groups = {r["age group"]: r for r in read_csv(os.path.join(self.builtin, "per_group.csv"))}
         self.assertEqual(groups["young"]["ADL"], rows["SA01"]["ADL"])
         self.assertEqual(groups["elderly"]["falls"], rows["SA02"]["falls"])
+        # Activities the data set names itself get a table of their own.
+        activities = {r["activity"]: r for r in read_csv(os.path.join(self.builtin, "per_activity.csv"))}
+        treadmill = [r for r in results.values() if r["activity"] == "walking on a treadmill"]
+        self.assertEqual(int(activities["walking on a treadmill"]["ADL"]), len(treadmill))
+        self.assertEqual(int(activities["walking on a treadmill"]["fp"]), sum(r["outcome"] == "fp" for r in treadmill))
         with open(os.path.join(self.builtin, "summary.txt")) as f:
             summary = f.read()
         self.assertIn("per hour", summary)

@@ -195,6 +195,7 @@ class Research:
     timing_by_type: list     # TimingRow per fall type present
     subjects: list           # GroupRow per subject, in name order
     groups: list             # GroupRow per age group, when groups are known
+    activities: list         # GroupRow per activity, when the data set names them
 
     @property
     def has_groups(self):
@@ -227,9 +228,18 @@ def research(scored, context, resamples=estimates.BOOTSTRAP_RESAMPLES, seed=esti
     sens_boot = estimates.bootstrap_interval([(s.tally.tp, s.tally.falls) for s in named], resamples, seed)
     spec_boot = estimates.bootstrap_interval([(s.tally.tn, s.tally.adl) for s in named], resamples, seed)
 
+    # A data set converted from another one may name its own activities
+    # (several of them can share one task number).
+    by_activity = OrderedDict()
+    for rec in scored:
+        activity = context.activity_of(rec)
+        if activity:
+            by_activity.setdefault(activity, []).append(rec)
+    activities = [GroupRow(label=a, group="", tally=tally(by_activity[a])) for a in sorted(by_activity)]
+
     fall_types = sorted({r.task for r in scored if r.is_fall})
     timing_by_type = [_timing_row(tasks.type_label(t), [r for r in scored if r.task == t]) for t in fall_types]
     return Research(overall=tally(scored), sensitivity_bootstrap=sens_boot, specificity_bootstrap=spec_boot,
                     bootstrap_subjects=len(named), timing=_timing_row("all fall types", scored),
-                    timing_by_type=timing_by_type, subjects=subjects, groups=groups)
+                    timing_by_type=timing_by_type, subjects=subjects, groups=groups, activities=activities)
 

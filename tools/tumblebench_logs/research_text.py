@@ -126,6 +126,10 @@ def age_group_table(research):
     return group_table(research.groups, "age group")
 
 
+def activity_table(research):
+    return group_table(research.activities, "activity")
+
+
 def _table_lines(title, header, rows, first_width):
     widths = [first_width] + [max(len(str(h)), *(len(str(r[i])) for r in rows)) for i, h in
                               enumerate(header) if i > 0]
@@ -148,4 +152,7 @@ def breakdown_lines(summary):
         out += _table_lines("per subject", *subject_table(research), 12)
     if research.groups:
         out += _table_lines("per age group", *age_group_table(research), 12)
+    if research.activities:
+        out += _table_lines("per activity (as the data set's recordings table names them)",
+                            *activity_table(research), 12)
     return out
