@@ -6,6 +6,7 @@
 
 #include "harness/detection_log.h"
 #include "harness/eval_stats.h"
+#include "harness/recording_path.h"
 #include "harness/sample_stream.h"
 #include "harness/scoring.h"
 #include "harness/trace_file.h"
@@ -15,7 +16,9 @@
 namespace {
 
 int ReplayRecording(RecordingFormat format, const char* path, int onset, int impact) {
-  tumblix_set_display_name(path);
+  RecordingPath names;
+  ParseRecordingPath(path, &names);
+  tumblix_set_display_name(names.display_name);
 
   FILE* recording = std::fopen(path, "r");
   if (recording == nullptr) {
@@ -30,18 +33,16 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
     return -1;
   }
 
-  // One buffer holds the trace name, then every line in turn.
-  char line[kRecordingLineBufferSize];
-  if (!FormTraceName(path, line, sizeof(line))) {
+  if (!names.has_trace_name) {
     std::fprintf(stderr, "tumblebench: %s, no trace name can be formed from this path.\n", path);
     std::fclose(recording);
     return -1;
   }
-  std::printf("Log File : %s\n\n", line);
-  if (!OpenTrace(line)) {
+  std::printf("Log File : %s\n\n", names.trace_name);
+  if (!OpenTrace(names.trace_name)) {
     const int open_error = errno;
     std::fprintf(stderr, "tumblebench: %s, trace cannot be created (%s); the recording is not scored.\n",
-                 line,
+                 names.trace_name,
                  open_error == ELOOP ? "a symbolic link is in its place and is not followed"
                                      : std::strerror(open_error));
     std::fclose(recording);
@@ -60,6 +61,7 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
   }
 
   WriteTraceHeader();
+  char line[kRecordingLineBufferSize];
   DetectionLog detections = {0, 0, 0};
   int sample_index = 0;
   RawSample sample = {0, 0, 0, 0, 0, 0};
@@ -87,7 +89,7 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
     std::fprintf(stderr, "tumblebench: %s, trace not written completely.\n", path);
   }
 
-  ScoreRecording(ProcessEvalStats(), path, TaskNumberFromPath(path), detections.first_mode,
+  ScoreRecording(ProcessEvalStats(), path, names.task_number, detections.first_mode,
                  detections.first_frame, onset, impact);
   return 0;
 }
@@ -98,14 +100,6 @@ int ProcessSample(TumblixDetector* detector, const RawSample* sample, int onset,
   const int mode = tumblix_process(detector, sample);
   if (TraceHandle() != nullptr) WriteTraceRow(detector, sample, mode, onset, impact);
   return mode;
-}
-
-int TaskNumberFromPath(const char* path) {
-  const size_t length = std::strlen(path);
-  if (length < 9) return -1;
-  const char first = path[length - 9];
-  const char second = path[length - 8];
-  return 10 * (first - '0') + (second - '0');
 }
 
 int ReplayDeviceRecording(const char* path, int onset, int impact) {

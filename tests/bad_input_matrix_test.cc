@@ -16,9 +16,9 @@
 
 #include "harness/detection_log.h"
 #include "harness/eval_stats.h"
+#include "harness/recording_path.h"
 #include "harness/replay.h"
 #include "harness/scoring.h"
-#include "harness/trace_file.h"
 #include "tests/test_support.h"
 #include "tests/tflite_test_models.h"
 #include "tumblix/ml/fall_classifier.h"
@@ -174,7 +174,7 @@ TEST(PathMatrix, RecordingPathsAtAndPastTheNameBuffer) {
   TempDir dir;
   // The trace name is the path with four characters more; with its
   // terminator it must fit the 2048-byte buffer.
-  const size_t longest = kRecordingLineBufferSize - 1 - 4;
+  const size_t longest = kTraceNameBufferSize - 1 - 4;
   for (size_t length : {longest, longest + 1, size_t{3000}}) {
     SCOPED_TRACE(length);
     const fs::path path = PathOfLength(dir.path() / std::to_string(length), length, "S01T06R01.csv");
@@ -215,6 +215,21 @@ TEST(PathMatrix, TaskNumbersOutOfRangeFromTheName) {
     EXPECT_TRUE(Contains(edge.out, "-> tn\n")) << edge.out;
     EXPECT_TRUE(Contains(edge.out, "# ADL STAT: tn 1(100.00%)")) << edge.out;
   }
+}
+
+// Label files form "R123" for trial 123; the task stays the two digits after
+// the T, so a caught fall is not filed under another task.
+TEST(PathMatrix, TrialNumbersOfThreeDigitsKeepTheirTask) {
+  TempDir dir;
+  WriteFile(dir.File("S06T25R102.csv"), KFallRecording(40));
+  WriteFile(dir.File("S06T10R101.csv"), KFallRecording(40));
+  WriteFile(dir.File("labels.csv"), std::string(kHeader) + "S06T25,fall,102,241,300\nS06T10,stumble,101,0,0\n");
+  const RunResult run = RunIn(dir.path(), "labels.csv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(Contains(run.out, "result S06T25R102.csv : 25,   0, 120, 150 -> fn\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "result S06T10R101.csv : 10,   0,   0,   0 -> tn\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "# DETECTION ERROR:\n\n  o 25: 1 (Forward fall while sitting, caused by fainting)\n"))
+      << run.out;
 }
 
 // --- Frames at the ends of the int range -----------------------------------
