@@ -1,5 +1,7 @@
 #include "harness/label_file.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -72,8 +74,16 @@ bool FormRecordingName(const char* task_code, int trial, char* buffer, int size)
 }
 
 int ForEachLabelTrial(const char* label_path, LabelTrialHandler handler, void* context) {
-  FILE* file = std::fopen(label_path, "r");
-  if (file == nullptr) return -1;
+  struct stat info;
+  int open_error = 0;
+  FILE* file = OpenRegularFile(label_path, &info, &open_error);
+  if (file == nullptr) {
+    if (open_error == 0) {
+      std::fprintf(stderr, "tumblebench: %s, the label file is %s, not a regular file; skipped.\n",
+                   label_path, FileKindName(info.st_mode));
+    }
+    return -1;
+  }
 
   char line[kLabelLineBufferSize];
   char split[kLabelLineBufferSize];

@@ -1,11 +1,14 @@
 #include "harness/replay.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "harness/detection_log.h"
 #include "harness/eval_stats.h"
+#include "harness/file_utils.h"
 #include "harness/recording_path.h"
 #include "harness/sample_stream.h"
 #include "harness/scoring.h"
@@ -15,18 +18,30 @@
 
 namespace {
 
+// True when the trace name leads (links followed) to the recording itself:
+// opening the trace would empty the recording.
+bool TraceIsTheRecording(const struct stat& recording, const char* trace_name) {
+  struct stat trace;
+  if (stat(trace_name, &trace) != 0) return false;
+  return trace.st_dev == recording.st_dev && trace.st_ino == recording.st_ino;
+}
+
 int ReplayRecording(RecordingFormat format, const char* path, int onset, int impact) {
   RecordingPath names;
   ParseRecordingPath(path, &names);
   tumblix_set_display_name(names.display_name);
 
-  FILE* recording = std::fopen(path, "r");
+  struct stat recording_info;
+  int open_error = 0;
+  FILE* recording = OpenRegularFile(path, &recording_info, &open_error);
   if (recording == nullptr) {
-    const int open_error = errno;
     std::printf("tumblebench: %s, not found.\n", path);
     // "not found" is all the console log says; a file that is there but
-    // cannot be opened needs its real cause named.
-    if (open_error != ENOENT && open_error != ENOTDIR) {
+    // cannot be opened, or is no regular file, needs its real cause named.
+    if (open_error == 0) {
+      std::fprintf(stderr, "tumblebench: %s, is %s, not a regular file; the recording is not scored.\n",
+                   path, FileKindName(recording_info.st_mode));
+    } else if (open_error != ENOENT && open_error != ENOTDIR) {
       std::fprintf(stderr, "tumblebench: %s, cannot be opened (%s); the recording is not scored.\n",
                    path, std::strerror(open_error));
     }
@@ -39,6 +54,14 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
     return -1;
   }
   std::printf("Log File : %s\n\n", names.trace_name);
+  if (TraceIsTheRecording(recording_info, names.trace_name)) {
+    std::fprintf(stderr,
+                 "tumblebench: %s, its trace name %s is the recording itself; the recording is left "
+                 "untouched and is not scored.\n",
+                 path, names.trace_name);
+    std::fclose(recording);
+    return -1;
+  }
   if (!OpenTrace(names.trace_name)) {
     const int open_error = errno;
     std::fprintf(stderr, "tumblebench: %s, trace cannot be created (%s); the recording is not scored.\n",

@@ -4,6 +4,7 @@
 // be named on standard error, the run must go on to its report, and no trace
 // or result may be cut short without a word.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -102,6 +103,30 @@ TEST(FaultInjection, SymbolicLinkInATracesPlaceIsNotFollowed) {
   EXPECT_EQ(run.err, "tumblebench: S01T06R01_DSV.csv, trace cannot be created (a symbolic link is in its place and "
                      "is not followed); the recording is not scored.\n");
   EXPECT_EQ(ReadFile(dir.File("precious.txt")), "not a trace\n");
+  EXPECT_FALSE(Contains(run.out, "result ")) << run.out;
+}
+
+// A recording that is a link to its own trace name: creating the trace
+// would empty the recording.
+TEST(FaultInjection, TraceNameThatIsTheRecordingLeavesItUntouched) {
+  TempDir dir;
+  const std::string data = KFallRecording(60);
+  WriteFile(dir.File("S01T20R01_DSV.csv"), data);
+  fs::create_symlink("S01T20R01_DSV.csv", dir.File("S01T20R01.csv"));
+  WriteFile(dir.File("S01T20R02_DSV.csv"), data);
+  fs::create_hard_link(dir.File("S01T20R02_DSV.csv"), dir.File("S01T20R02.csv"));
+  WriteFile(dir.File("labels.csv"), std::string(kHeader) + "S01T20,fall,1,0,0\n,,2,0,0\n");
+
+  const RunResult run = RunTumblebench(dir.path(), "labels.csv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile(dir.File("S01T20R01_DSV.csv")), data);
+  EXPECT_EQ(ReadFile(dir.File("S01T20R02_DSV.csv")), data);
+  for (const char* trial : {"S01T20R01", "S01T20R02"}) {
+    EXPECT_TRUE(Contains(run.err, std::string("tumblebench: ") + trial + ".csv, its trace name " + trial +
+                                      "_DSV.csv is the recording itself; the recording is left untouched and is "
+                                      "not scored.\n"))
+        << run.err;
+  }
   EXPECT_FALSE(Contains(run.out, "result ")) << run.out;
 }
 
@@ -237,14 +262,48 @@ TEST(FaultInjection, RecordingsAndFoldersThatVanishOrCannotBeReadMidWalk) {
   const std::string code = "S" + first.substr(2) + "T06";
   EXPECT_TRUE(Contains(run.out, "result " + code + "R01.csv : 06,")) << run.out;
   EXPECT_TRUE(Contains(run.out, "tumblebench: " + code + "R02.csv, not found.\n")) << run.out;
-  EXPECT_TRUE(Contains(run.err, code + "R03.csv, read error; its trace is incomplete and the recording is not "
-                                       "scored.")) << run.err;
+  // A folder in a recording's place is refused before anything is read or
+  // a trace is made for it.
+  EXPECT_TRUE(Contains(run.out, "tumblebench: " + code + "R03.csv, not found.\n")) << run.out;
+  EXPECT_TRUE(Contains(run.err, code + "R03.csv, is a folder, not a regular file; the recording is not scored."))
+      << run.err;
+  EXPECT_FALSE(fs::exists(root / first / (code + "R03_DSV.csv")));
   EXPECT_TRUE(Contains(run.err, (root / other).string() + ", the subject folder cannot be entered (No such file "
                                                            "or directory); skipped.") ||
               Contains(run.err, (root / other).string() + ", cannot be examined"))
       << run.err;
   EXPECT_EQ(Count(run.out, "result "), 1u) << run.out;
   EXPECT_TRUE(Contains(run.out, "# ADL STAT: tn 1(100.00%)")) << run.out;
+}
+
+// A FIFO in the place of a recording or of a label file would hold the run
+// up until some writer came; it is refused without being opened.
+TEST(FaultInjection, FifosAndOtherNonRegularFilesAreRefusedWithoutWaiting) {
+  TempDir dir;
+  const fs::path root = fs::canonical(dir.path());
+  fs::create_directories(root / "SA01");
+  fs::create_directories(root / "SA02");
+  WriteFile((root / "SA01" / "SA01_all.csv").string(), std::string(kHeader) + "S01T06,walk,1,0,0\n,,2,0,0\n,,3,0,0\n");
+  WriteFile((root / "SA01" / "S01T06R01.csv").string(), KFallRecording(60));
+  ASSERT_EQ(mkfifo((root / "SA01" / "S01T06R02.csv").c_str(), 0644), 0);
+  WriteFile((root / "SA01" / "S01T06R03.csv").string(), KFallRecording(60));
+  ASSERT_EQ(mkfifo((root / "SA02" / "SA02_all.csv").c_str(), 0644), 0);
+
+  // timeout(1) ends a run that waits on a FIFO.
+  const RunResult run = RunShell(root, "timeout 60 " + Quoted(TumblebenchPath()) + " -r");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(Contains(run.out, "tumblebench: S01T06R02.csv, not found.\n")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "tumblebench: S01T06R02.csv, is a FIFO, not a regular file; the recording is not "
+                                "scored.\n"))
+      << run.err;
+  EXPECT_FALSE(fs::exists(root / "SA01" / "S01T06R02_DSV.csv"));
+  EXPECT_EQ(Count(run.out, "result S01T06R0"), 2u) << run.out;
+  // The FIFO label file counts as there: no converter, one message.
+  EXPECT_TRUE(Contains(run.err, "tumblebench: SA02_all.csv, the label file is a FIFO, not a regular file; "
+                                "skipped.\n"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.err, "kfall_label")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "no label file")) << run.err;
 }
 
 // Root reads and writes anything, so the permission cases run the program
