@@ -106,6 +106,36 @@ TEST(LabelFileMatrix, FilesWithOnlyAHeaderOrNothingAtAll) {
   EXPECT_EQ(run.err, "tumblebench: empty.csv, the label file is empty; skipped.\n");
 }
 
+// Spreadsheet programs write label files whose lines end in a lone CR
+// ("CSV (Macintosh)"); they read as the same file with LF line ends.
+TEST(LabelFileMatrix, LinesEndingInALoneCarriageReturn) {
+  TempDir dir;
+  for (const char* name : {"S01T20R01.csv", "S01T20R02.csv", "S01T20R03.csv"}) {
+    WriteFile(dir.File(name), KFallRecording(40));
+  }
+  const std::string lf = std::string(kHeader) + "S01T20,d,1,241,300\n,,2,0,0\nS01T20,d,3,0,0,x\n";
+  std::string cr = lf;
+  for (char& c : cr) {
+    if (c == '\n') c = '\r';
+  }
+  WriteFile(dir.File("lf.csv"), lf);
+  WriteFile(dir.File("cr.csv"), cr);
+  const RunResult with_lf = RunIn(dir.path(), "lf.csv");
+  const RunResult with_cr = RunIn(dir.path(), "cr.csv");
+  EXPECT_EQ(Count(with_lf.out, "result S01T20R0"), 3u) << with_lf.out;
+  EXPECT_EQ(with_cr.out, with_lf.out);
+  EXPECT_EQ(with_cr.err, "");
+
+  // One line past the line buffer and nothing else: no trial can be read,
+  // and the file is named.
+  WriteFile(dir.File("one_line.csv"), std::string(kHeader, sizeof(kHeader) - 2) + std::string(2000, ','));
+  const RunResult one_line = RunIn(dir.path(), "one_line.csv");
+  EXPECT_EQ(one_line.status, 0);
+  EXPECT_EQ(one_line.err,
+            "tumblebench: one_line.csv, the first line runs past 1023 bytes and nothing follows it; no trials "
+            "read.\n");
+}
+
 TEST(LabelFileMatrix, LinesAtAndPastTheLineBuffer) {
   TempDir dir;
   for (const char* name : {"S01T06R01.csv", "S01T06R02.csv", "S01T06R03.csv"}) {
