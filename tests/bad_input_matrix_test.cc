@@ -296,6 +296,25 @@ TEST(FrameMatrix, CommandLineFramesBeyondTheIntRange) {
   EXPECT_TRUE(Contains(run.out, "result S01T20R01.csv : 20,   0, 2147483647, -2147483648 -> fn\n")) << run.out;
 }
 
+// Frames are read by the usual text-to-integer rules and used as read;
+// arguments those rules read only in part, or saturate, are named.
+TEST(FrameMatrix, FrameArgumentsThatAreNotPlainIntegersAreNamed) {
+  TempDir dir;
+  WriteFile(dir.File("S06T20R01.csv"), KFallRecording(40));
+  const RunResult as_read = RunIn(dir.path(), "-f S06T20R01.csv 6 1");
+  const RunResult exponent = RunIn(dir.path(), "-f S06T20R01.csv 6.5e1 1.04e2");
+  EXPECT_EQ(exponent.status, 0);
+  EXPECT_EQ(exponent.out, as_read.out);
+  EXPECT_EQ(exponent.err,
+            "tumblebench: the onset frame 6.5e1 is not a plain decimal integer; it is read as 6.\n"
+            "tumblebench: the impact frame 1.04e2 is not a plain decimal integer; it is read as 1.\n");
+  EXPECT_EQ(as_read.err, "");
+  EXPECT_EQ(RunIn(dir.path(), "-f S06T20R01.csv +120 -3").err, "");
+  EXPECT_EQ(RunIn(dir.path(), "-f S06T20R01.csv 99999999999 ' 12'").err,
+            "tumblebench: the onset frame 99999999999 lies beyond the int range; it is read as 2147483647.\n"
+            "tumblebench: the impact frame  12 is not a plain decimal integer; it is read as 12.\n");
+}
+
 // --- Model files ----------------------------------------------------------------
 
 std::vector<uint8_t> ProbeModelBytes() { return tflite_test::BuildModel(tflite_test::ProbeModel({0, 149})); }
