@@ -185,8 +185,8 @@ int ForEachLabelTrial(const char* label_path, LabelTrialHandler handler, void* c
     // One overlong line and nothing else: line ends the reader does not
     // know, or no label file at all.
     std::fprintf(stderr,
-                 "tumblebench: %s, the first line runs past %d bytes and nothing follows it; no "
-                 "trials read.\n",
+                 "tumblebench: %s, its only line runs past %d bytes, so no trial can be read; "
+                 "skipped.\n",
                  label_path, kLabelLineBufferSize - 1);
   }
   return 0;

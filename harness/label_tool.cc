@@ -188,7 +188,8 @@ pid_t StartConverter(const char* command, const SavedSignals& saved, int* error)
   sigemptyset(&no_mask);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   posix_spawnattr_setpgroup(&attributes, 0);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setsigmask(&attributes, &no_mask);
@@ -276,11 +277,12 @@ void RunLabelTool(const char* subject) {
   char command[kCommandBufferSize];
   const int length = std::snprintf(command, sizeof(command), "kfall_label %s_down.csv", subject);
   if (length < 0 || length >= static_cast<int>(sizeof(command))) return;
-  const double timeout_s = LabelToolTimeout_s();
 
-  // The converter's output must not overtake what this process has printed.
+  // The converter's output, and our messages about it, must not overtake
+  // (or land inside a line of) what this process has printed.
   std::fflush(stdout);
   std::fflush(stderr);
+  const double timeout_s = LabelToolTimeout_s();
   SavedSignals saved;
   CatchStopSignals(&saved);
   int start_error = 0;

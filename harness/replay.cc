@@ -56,8 +56,8 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
   std::printf("Log File : %s\n\n", names.trace_name);
   if (TraceIsTheRecording(recording_info, names.trace_name)) {
     std::fprintf(stderr,
-                 "tumblebench: %s, its trace name %s is the recording itself; the recording is left "
-                 "untouched and is not scored.\n",
+                 "tumblebench: %s, its trace name %s is the recording itself, which is left untouched; "
+                 "the recording is not scored.\n",
                  path, names.trace_name);
     std::fclose(recording);
     return -1;

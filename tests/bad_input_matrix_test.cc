@@ -132,8 +132,7 @@ TEST(LabelFileMatrix, LinesEndingInALoneCarriageReturn) {
   const RunResult one_line = RunIn(dir.path(), "one_line.csv");
   EXPECT_EQ(one_line.status, 0);
   EXPECT_EQ(one_line.err,
-            "tumblebench: one_line.csv, the first line runs past 1023 bytes and nothing follows it; no trials "
-            "read.\n");
+            "tumblebench: one_line.csv, its only line runs past 1023 bytes, so no trial can be read; skipped.\n");
 }
 
 TEST(LabelFileMatrix, LinesAtAndPastTheLineBuffer) {

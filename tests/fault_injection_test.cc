@@ -128,7 +128,7 @@ TEST(FaultInjection, TraceNameThatIsTheRecordingLeavesItUntouched) {
   EXPECT_EQ(ReadFile(dir.File("S01T20R02_DSV.csv")), data);
   for (const char* trial : {"S01T20R01", "S01T20R02"}) {
     EXPECT_TRUE(Contains(run.err, std::string("tumblebench: ") + trial + ".csv, its trace name " + trial +
-                                      "_DSV.csv is the recording itself; the recording is left untouched and is "
+                                      "_DSV.csv is the recording itself, which is left untouched; the recording is "
                                       "not scored.\n"))
         << run.err;
   }
