@@ -217,8 +217,7 @@ TEST(PathMatrix, RecordingPathsAtAndPastTheNameBuffer) {
     if (length == longest) {
       EXPECT_EQ(result, 0);
       EXPECT_EQ(err, "");
-      const std::string trace = path.string().substr(0, length - 4) + "_DSV.csv";
-      EXPECT_EQ(ReadLines(trace).size(), 6u);
+      EXPECT_EQ(ReadLines(test_support::TraceOf(path.string())).size(), 6u);
     } else {
       EXPECT_EQ(result, -1);
       EXPECT_EQ(out, "");
