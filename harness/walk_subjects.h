@@ -1,8 +1,6 @@
 #ifndef HARNESS_WALK_SUBJECTS_H
 #define HARNESS_WALK_SUBJECTS_H
 
-#include <string>
-
 constexpr int kFindPathBufferSize = 2048;
 
 // Label types handed to the KFall walk.
@@ -32,15 +30,5 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context);
 // Says on standard error that root holds no subject folder, what one is, and
 // where a data set under root seems to start, if one does.
 void ReportNoSubjectFolders(const char* root);
-
-// Runs "kfall_label <subject>_down.csv" through the command interpreter in the
-// current directory, with the program's own directory first on the PATH so the
-// converter installed beside it is the one found. The exit status is not
-// looked at. A subject name that the interpreter would not take literally is
-// refused with a message on standard error.
-void RunLabelTool(const char* subject);
-
-// The directory that holds the running program; empty when it is unknown.
-std::string ProgramDirectory();
 
 #endif
