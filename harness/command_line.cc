@@ -10,6 +10,7 @@
 #include "harness/replay.h"
 #include "harness/report.h"
 #include "harness/run_model.h"
+#include "harness/subject_workers.h"
 #include "harness/text_to_int.h"
 
 void PrintUsage(std::FILE* stream) {
@@ -82,6 +83,10 @@ int RunCommandLine(int argc, char** argv) {
   // An empty report is easy to take for a run that found nothing.
   if (stats->tp + stats->tn + stats->fp + stats->fn == 0) {
     std::fprintf(stderr, "tumblebench: no recording was scored.\n");
+  }
+  if (RunIsIncomplete()) {
+    std::fprintf(stderr, "tumblebench: the report is incomplete: the subjects named above are missing.\n");
+    return kExitIncomplete;
   }
   return kExitRunDone;
 }

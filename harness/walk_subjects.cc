@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "harness/dataset_runs.h"
 #include "harness/file_utils.h"
 #include "harness/label_tool.h"
+#include "harness/subject_workers.h"
 
 namespace fs = std::filesystem;
 
@@ -89,8 +91,10 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
   std::error_code cwd_error;
   const fs::path start_dir = fs::current_path(cwd_error);
 
+  // The subject folders in the order of the search; they are entered when
+  // their turn comes, by this process or by a worker.
+  std::vector<SubjectFolder> subjects;
   char szFindPath[kFindPathBufferSize];
-  int visited = 0;
   for (const fs::directory_iterator end; search != end; search.increment(error)) {
     if (error) break;
     const std::string name = search->path().filename().string();
@@ -109,13 +113,7 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
                    absolute_root.c_str(), kSeparator, name.c_str(), kFindPathBufferSize - 1);
       continue;
     }
-    if (!ChangeDir(szFindPath)) {
-      std::fprintf(stderr, "tumblebench: %s, the subject folder cannot be entered (%s); skipped.\n",
-                   szFindPath, std::strerror(errno));
-      continue;
-    }
-    visit(name.c_str(), context);
-    visited += 1;
+    subjects.push_back({name, szFindPath});
   }
   // A search that breaks off ends the loop as if it were complete.
   if (error) {
@@ -124,6 +122,8 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
                  "missing.\n",
                  absolute_root.c_str(), error.message().c_str());
   }
+
+  const int visited = RunSubjects(subjects, visit, context, WalkJobs());
 
   // Relative paths used after the walk keep meaning what they meant before it.
   if (!cwd_error) fs::current_path(start_dir, cwd_error);

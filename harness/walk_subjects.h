@@ -18,13 +18,14 @@ bool FormKFallLabelName(const char* subject, int label_type, char* buffer, int s
 // The device walk's label file of a folder: "<folder name>_device.csv".
 bool FormDeviceLabelName(const char* folder_name, char* buffer, int size);
 
-using SubjectVisitor = void (*)(const char* subject, void* context);
+#include "harness/subject_workers.h"
 
 // Enumerates the entries directly in root, in the order the system yields
 // them, and for every subject folder makes root/<name> (absolute) the current
-// directory and calls visit with the name. Afterwards the current directory is
-// the one the walk started in. Returns the number of subject folders visited,
-// -1 when the search cannot start.
+// directory and calls visit with the name, in worker processes side by side
+// when more than one job is allowed (see subject_workers.h). Afterwards the
+// current directory is the one the walk started in. Returns the number of
+// subject folders visited, -1 when the search cannot start.
 int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context);
 
 // Says on standard error that root holds no subject folder, what one is, and
