@@ -170,6 +170,15 @@ class WorkerPool {
   void WaitForOne() {
     int status = 0;
     const pid_t pid = waitpid(-1, &status, 0);
+    // A worker ended by an interrupt was interrupted as one process would
+    // have been (its label converter died of one, say): the run stops.
+    if (pid > 0 && WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) {
+      for (Worker& w : workers_) {
+        if (w.pid == pid) w.ended = true;
+      }
+      g_stop_signal = SIGINT;
+      StopEverything();
+    }
     if (pid < 0) {
       if (errno == EINTR && g_stop_signal != 0) StopEverything();
       if (errno == ECHILD) {
