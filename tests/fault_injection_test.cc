@@ -4,8 +4,12 @@
 // be named on standard error, the run must go on to its report, and no trace
 // or result may be cut short without a word.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -103,6 +107,77 @@ TEST(FaultInjection, SymbolicLinkInATracesPlaceIsNotFollowed) {
                      "is not followed); the recording is not scored.\n");
   EXPECT_EQ(ReadFile(dir.File("precious.txt")), "not a trace\n");
   EXPECT_FALSE(Contains(run.out, "result ")) << run.out;
+}
+
+// A rerun writes over the earlier trace instead of emptying it first; the
+// finished file must still be exactly the new trace, whether the earlier one
+// was longer (its rest is cut off) or shorter, and whatever it held.
+TEST(FaultInjection, AnEarlierTraceIsWrittenOverAndCutToTheNewLength) {
+  TempDir fresh;
+  WriteFile(fresh.File("S01T06R01.csv"), KFallRecording(600, 0.1, -0.5, 0.2, 30, -20, 45));
+  ASSERT_EQ(RunTumblebench(fresh.path(), "-f S01T06R01.csv").status, 0);
+  const std::string trace = ReadFile(fresh.File("S01T06R01_DSV.csv"));
+  ASSERT_GT(trace.size(), 10000u);
+
+  std::string longer = trace;
+  for (char& c : longer) c = (c >= '0' && c <= '8') ? static_cast<char>(c + 1) : c;
+  longer += std::string(100000, 'z');
+  for (const std::string& earlier : {longer, std::string("seqno\n"), std::string()}) {
+    TempDir dir;
+    WriteFile(dir.File("S01T06R01.csv"), KFallRecording(600, 0.1, -0.5, 0.2, 30, -20, 45));
+    WriteFile(dir.File("S01T06R01_DSV.csv"), earlier);
+    const RunResult run = RunTumblebench(dir.path(), "-f S01T06R01.csv");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(ReadFile(dir.File("S01T06R01_DSV.csv")) == trace) << "earlier trace of " << earlier.size() << " bytes";
+  }
+}
+
+// A run ended by a signal in the middle of a recording leaves a beginning of
+// the new trace, as emptying the old one first would, never new rows
+// followed by old ones. The recording is a pipe that the test feeds, so the
+// replay is waiting for more lines when the signal comes.
+TEST(FaultInjection, ATraceEndedByASignalHoldsOnlyNewRows) {
+  const std::string lines = KFallRecording(4000, 0.1, -0.5, 0.2, 30, -20, 45);
+  TempDir fresh;
+  WriteFile(fresh.File("S01T06R01.csv"), lines);
+  ASSERT_EQ(RunTumblebench(fresh.path(), "-f S01T06R01.csv").status, 0);
+  const std::string trace = ReadFile(fresh.File("S01T06R01_DSV.csv"));
+
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("S01T06R01.csv").c_str(), 0600), 0);
+  WriteFile(dir.File("S01T06R01_DSV.csv"), std::string(trace.size() + 100000, 'z'));
+  const std::string program = TumblebenchPath();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (chdir(dir.path().c_str()) != 0 || !std::freopen("/dev/null", "w", stdout)) _exit(127);
+    execl(program.c_str(), program.c_str(), "-f", "S01T06R01.csv", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  void (*previous)(int) = std::signal(SIGPIPE, SIG_IGN);
+  FILE* feed = std::fopen(dir.File("S01T06R01.csv").c_str(), "w");
+  ASSERT_NE(feed, nullptr);
+  std::fwrite(lines.data(), 1, lines.size(), feed);  // more than one 64 KiB buffer of trace rows
+  std::fflush(feed);
+  // Wait until the first rows have reached the file, then end the run.
+  std::string start;
+  for (int waited = 0; waited < 1000 && start != "seqno,"; ++waited) {
+    usleep(10000);
+    start = ReadFile(dir.File("S01T06R01_DSV.csv")).substr(0, 6);
+  }
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  std::fclose(feed);
+  std::signal(SIGPIPE, previous);
+
+  EXPECT_EQ(start, "seqno,");
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+  const std::string cut = ReadFile(dir.File("S01T06R01_DSV.csv"));
+  EXPECT_GE(cut.size(), 6u);
+  EXPECT_LT(cut.size(), trace.size());
+  EXPECT_TRUE(trace.compare(0, cut.size(), cut) == 0) << "the trace is not a beginning of the new one";
 }
 
 // Runs `script` with sh in a private mount namespace, where mounts made by
