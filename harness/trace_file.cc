@@ -30,10 +30,12 @@ volatile sig_atomic_t g_trace_fd = -1;
 constexpr char kTraceSuffix[] = "_DSV.csv";
 constexpr size_t kReplacedLength = 4;
 
-// A row is written with one call; the stream's own buffer is enlarged from
-// the file system's block size so that a trace of a few thousand rows takes
-// a handful of writes.
+// A row is written with one call into a stream buffer much larger than the
+// file system's block size, so that a trace of a few thousand rows takes a
+// handful of writes. The buffer is given to setvbuf (the C library ignores
+// the size it is given without one); one trace is open at a time.
 constexpr size_t kTraceStreamBuffer = 1 << 16;
+char g_trace_buffer[kTraceStreamBuffer];
 constexpr int kTraceColumns = 20;
 constexpr size_t kTraceRowMax = kTraceColumns * (kNumberTextMax + 1);
 
@@ -125,7 +127,7 @@ bool OpenTrace(const char* trace_path) {
     errno = saved;
     return false;
   }
-  std::setvbuf(g_trace, nullptr, _IOFBF, kTraceStreamBuffer);
+  std::setvbuf(g_trace, g_trace_buffer, _IOFBF, sizeof(g_trace_buffer));
   if (S_ISREG(earlier.st_mode)) {
     g_earlier_length = earlier.st_size;
     CutTracesOnTermination();
