@@ -1,19 +1,18 @@
 // Nothing is allocated per sample: not by the detector's step, and not by
 // the replay around it (reader, trace row, console lines). This binary
-// replaces the global operator new and delete to count the allocations made
-// while counting is on; it is a program of its own so that the replacement
-// does not touch the rest of the suite.
+// replaces the global operator new and delete to count the allocations
+// (bench/allocation_count.cc); it is a program of its own so that the
+// replacement does not touch the rest of the suite.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <string>
 
+#include "bench/allocation_count.h"
 #include "harness/replay.h"
 #include "harness/sample_stream.h"
 #include "harness/trace_file.h"
@@ -22,33 +21,11 @@
 
 namespace {
 
-bool g_counting = false;
-long g_allocations = 0;
-
-void* Allocate(std::size_t size) {
-  if (g_counting) ++g_allocations;
-  void* block = std::malloc(size == 0 ? 1 : size);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-
-void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
-  if (g_counting) ++g_allocations;
-  const std::size_t align = static_cast<std::size_t>(alignment);
-  void* block = std::aligned_alloc(align, (size + align - 1) / align * align);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-
-// Counts the allocations made between construction and Stop().
+// Counts the operator new calls made between construction and Stop().
 class AllocationWindow {
  public:
-  AllocationWindow() : start_(g_allocations) { g_counting = true; }
-  ~AllocationWindow() { g_counting = false; }
-  long Stop() {
-    g_counting = false;
-    return g_allocations - start_;
-  }
+  AllocationWindow() : start_(OperatorNewCalls()) {}
+  long Stop() const { return OperatorNewCalls() - start_; }
 
  private:
   long start_;
@@ -175,24 +152,3 @@ TEST(HeapPerSample, AReplayAllocatesTheSameWhateverItsLength) {
 }
 
 }  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void* operator new(std::size_t size, std::align_val_t alignment) { return AllocateAligned(size, alignment); }
-void* operator new[](std::size_t size, std::align_val_t alignment) { return AllocateAligned(size, alignment); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
