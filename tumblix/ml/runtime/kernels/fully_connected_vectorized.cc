@@ -12,12 +12,11 @@
 // the sums in input order. No fused multiply-add: a product and a sum are two
 // roundings, as in the reference.
 //
-// What limits this: the transposition takes 12 shuffle-unit operations per
-// 32 multiply-adds (4 to pair rows, 8 to transpose), and the processor has
-// two shuffle units, so a layer costs at least 0.19 cycles per multiply-add
-// however many outputs run side by side. Running 32 outputs per pass (four
-// independent chains of additions) keeps the chains, 3 cycles per addition,
-// from being the tighter bound.
+// What limits this: the transposition takes 12 shuffle operations per 32
+// multiply-adds (4 to pair rows, 8 to transpose) and the processor runs two
+// shuffles per cycle, so a layer costs at least 0.19 cycles per multiply-add;
+// sixteen outputs per pass (two chains of additions) already reach that, and
+// 32 per pass measured no faster.
 #include "tumblix/ml/runtime/kernels/fully_connected_vectorized.h"
 
 #include <algorithm>
@@ -37,7 +36,7 @@ inline float Clamp(float x, float lo, float hi) { return std::min(std::max(x, lo
 
 // The outputs from `first` on, one scalar sum each, four at a time sharing
 // every input load.
-void ScalarRows(const float* x, const float* weights, const float* bias, float* y, int first, int units, int depth,
+inline void ScalarRows(const float* x, const float* weights, const float* bias, float* y, int first, int units, int depth,
                 float lo, float hi) {
   int o = first;
   for (; o + 4 <= units; o += 4) {
@@ -103,34 +102,39 @@ inline __m128 AddProducts4(const float* w0, size_t depth, __m128 xs, __m128 sum)
   return _mm_add_ps(sum, p3);
 }
 
-// Eight outputs per pass, two independent groups of four; the rest scalar.
+// Eight outputs per pass from output `first` on, two independent groups of
+// four; returns the first output not computed.
+inline int Sse2Passes(const float* x, const float* weights, const float* bias, float* y, int first, int units, int depth,
+               float lo, float hi) {
+  constexpr int kPerPass = 8;
+  const size_t rows = static_cast<size_t>(depth);
+  int o = first;
+  for (; o + kPerPass <= units; o += kPerPass) {
+    const float* wa = weights + static_cast<size_t>(o) * rows;
+    const float* wb = wa + 4 * rows;
+    __m128 sum_a = _mm_setzero_ps();
+    __m128 sum_b = _mm_setzero_ps();
+    int d = 0;
+    for (; d + 4 <= depth; d += 4) {
+      const __m128 xs = _mm_loadu_ps(x + d);
+      sum_a = AddProducts4(wa + d, rows, xs, sum_a);
+      sum_b = AddProducts4(wb + d, rows, xs, sum_b);
+    }
+    alignas(16) float t[kPerPass];
+    _mm_store_ps(t, sum_a);
+    _mm_store_ps(t + 4, sum_b);
+    FinishSums(t, kPerPass, x, wa, d, depth, bias != nullptr ? bias + o : nullptr, y + o, lo, hi);
+  }
+  return o;
+}
+
 void Sse2Kernel(const FullyConnectedParams& p, const float* input, const float* weights, const float* bias,
                 float* output) {
-  constexpr int kPerPass = 8;
-  const int depth = p.depth;
-  const size_t rows = static_cast<size_t>(depth);
   for (int b = 0; b < p.batches; ++b) {
-    const float* x = input + static_cast<size_t>(b) * depth;
+    const float* x = input + static_cast<size_t>(b) * p.depth;
     float* y = output + static_cast<size_t>(b) * p.units;
-    int o = 0;
-    for (; o + kPerPass <= p.units; o += kPerPass) {
-      const float* wa = weights + static_cast<size_t>(o) * rows;
-      const float* wb = wa + 4 * rows;
-      __m128 sum_a = _mm_setzero_ps();
-      __m128 sum_b = _mm_setzero_ps();
-      int d = 0;
-      for (; d + 4 <= depth; d += 4) {
-        const __m128 xs = _mm_loadu_ps(x + d);
-        sum_a = AddProducts4(wa + d, rows, xs, sum_a);
-        sum_b = AddProducts4(wb + d, rows, xs, sum_b);
-      }
-      alignas(16) float t[kPerPass];
-      _mm_store_ps(t, sum_a);
-      _mm_store_ps(t + 4, sum_b);
-      FinishSums(t, kPerPass, x, wa, d, depth, bias != nullptr ? bias + o : nullptr, y + o, p.activation_min,
-                 p.activation_max);
-    }
-    ScalarRows(x, weights, bias, y, o, p.units, depth, p.activation_min, p.activation_max);
+    const int o = Sse2Passes(x, weights, bias, y, 0, p.units, p.depth, p.activation_min, p.activation_max);
+    ScalarRows(x, weights, bias, y, o, p.units, p.depth, p.activation_min, p.activation_max);
   }
 }
 
@@ -161,44 +165,45 @@ __attribute__((target("avx"))) inline __m256 AddProducts8(const float* w0, size_
   return _mm256_add_ps(sum, _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(3, 2, 3, 2)));
 }
 
-// Passes of 8 * kGroups outputs, kGroups independent groups of eight, from
-// output `first` on; returns the first output not computed. Kept out of line:
-// inlined into the kernel next to the other pass sizes, it ran short of
-// registers for its row pointers and reloaded them on every iteration.
-template <int kGroups>
-__attribute__((target("avx"), noinline)) int AvxPasses(const float* x, const float* weights, const float* bias, float* y,
-                                             int first, int units, int depth, float lo, float hi) {
-  constexpr int kPerPass = 8 * kGroups;
+// Sixteen outputs per pass from output `first` on, two independent groups
+// of eight with their sums in registers; returns the first output not
+// computed.
+__attribute__((target("avx"))) int AvxPasses16(const float* x, const float* weights, const float* bias, float* y,
+                                               int first, int units, int depth, float lo, float hi) {
+  constexpr int kPerPass = 16;
   const size_t rows = static_cast<size_t>(depth);
   int o = first;
   for (; o + kPerPass <= units; o += kPerPass) {
-    const float* w = weights + static_cast<size_t>(o) * rows;
-    __m256 sums[kGroups];
-    for (int g = 0; g < kGroups; ++g) sums[g] = _mm256_setzero_ps();
+    const float* wa = weights + static_cast<size_t>(o) * rows;
+    const float* wb = wa + 8 * rows;
+    __m256 sum_a = _mm256_setzero_ps();
+    __m256 sum_b = _mm256_setzero_ps();
     int d = 0;
     for (; d + 4 <= depth; d += 4) {
       const __m256 xs = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(x + d));  // the same four in both halves
-      for (int g = 0; g < kGroups; ++g) sums[g] = AddProducts8(w + 8 * g * rows + d, rows, xs, sums[g]);
+      sum_a = AddProducts8(wa + d, rows, xs, sum_a);
+      sum_b = AddProducts8(wb + d, rows, xs, sum_b);
     }
     alignas(32) float t[kPerPass];
-    for (int g = 0; g < kGroups; ++g) _mm256_store_ps(t + 8 * g, sums[g]);
-    FinishSums(t, kPerPass, x, w, d, depth, bias != nullptr ? bias + o : nullptr, y + o, lo, hi);
+    _mm256_store_ps(t, sum_a);
+    _mm256_store_ps(t + 8, sum_b);
+    FinishSums(t, kPerPass, x, wa, d, depth, bias != nullptr ? bias + o : nullptr, y + o, lo, hi);
   }
   return o;
 }
 
-// 32 outputs per pass, then 16, then 8; the rest scalar.
+// Sixteen outputs per pass, then eight at a time with SSE2; the rest scalar.
 __attribute__((target("avx"))) void AvxKernel(const FullyConnectedParams& p, const float* input,
                                               const float* weights, const float* bias, float* output) {
-  const float lo = p.activation_min;
-  const float hi = p.activation_max;
   for (int b = 0; b < p.batches; ++b) {
     const float* x = input + static_cast<size_t>(b) * p.depth;
     float* y = output + static_cast<size_t>(b) * p.units;
-    int o = AvxPasses<4>(x, weights, bias, y, 0, p.units, p.depth, lo, hi);
-    o = AvxPasses<2>(x, weights, bias, y, o, p.units, p.depth, lo, hi);
-    o = AvxPasses<1>(x, weights, bias, y, o, p.units, p.depth, lo, hi);
-    ScalarRows(x, weights, bias, y, o, p.units, p.depth, lo, hi);
+    int o = AvxPasses16(x, weights, bias, y, 0, p.units, p.depth, p.activation_min, p.activation_max);
+    // The rest runs in SSE encodings: clear the upper halves first, or every
+    // SSE instruction after this carries a dependency on them.
+    _mm256_zeroupper();
+    o = Sse2Passes(x, weights, bias, y, o, p.units, p.depth, p.activation_min, p.activation_max);
+    ScalarRows(x, weights, bias, y, o, p.units, p.depth, p.activation_min, p.activation_max);
   }
 }
 
