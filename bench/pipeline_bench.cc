@@ -8,7 +8,9 @@
 // below the gate stands in. Each stage is timed on exactly the inputs it sees
 // in the real step, captured by one pass of the whole detector first:
 //
-//   Step/Whole      tumblix_process, everything the detector does
+//   Step/Whole      tumblix_process, everything the detector does; also the
+//                   operator new calls per sample inside the steps and per
+//                   recording for creating and destroying the detector
 //   Step/Features   count conversion and motion_features_update (filters,
 //                   magnitudes, vertical velocity, attitude and angles)
 //   Step/Feed       ml_tumblix_feed without inference, on every sample
@@ -32,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/allocation_count.h"
 #include "bench/silenced_stdout.h"
 #include "harness/recording_path.h"
 #include "harness/sample_stream.h"
@@ -192,6 +195,20 @@ void BM_StepWhole(benchmark::State& state) {
   TumblixConfig cfg;
   tumblix_default_config(&cfg);
   auto detector = std::make_unique<TumblixDetector>();
+  // One untimed pass counts the allocations: inside the steps, and those of
+  // creating and destroying a detector per recording.
+  long in_steps = 0;
+  const long before = OperatorNewCalls();
+  for (const Recording& r : corpus.recordings) {
+    tumblix_create(detector.get(), &cfg);
+    for (const RawSample& s : r.samples) {
+      const long start = OperatorNewCalls();
+      tumblix_process(detector.get(), &s);
+      in_steps += OperatorNewCalls() - start;
+    }
+    tumblix_destroy(detector.get());
+  }
+  const long per_recordings = OperatorNewCalls() - before - in_steps;
   for (auto _ : state) {
     for (const Recording& r : corpus.recordings) {
       tumblix_create(detector.get(), &cfg);
@@ -201,6 +218,9 @@ void BM_StepWhole(benchmark::State& state) {
   }
   std::fflush(stdout);
   PerSample(state, corpus);
+  state.counters["allocations_per_sample"] = static_cast<double>(in_steps) / static_cast<double>(corpus.samples);
+  state.counters["allocations_per_recording"] =
+      static_cast<double>(per_recordings) / static_cast<double>(corpus.recordings.size());
 }
 BENCHMARK(BM_StepWhole)->Name("Step/Whole")->Unit(benchmark::kMillisecond);
 

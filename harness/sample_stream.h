@@ -19,16 +19,26 @@ constexpr int kDeviceHeaderLines = 6;
 // handful of reads instead of one per file-system block.
 constexpr size_t kRecordingStreamBuffer = 1 << 16;
 
+// The stream buffer of the recording being read. It has to be handed to
+// setvbuf: the C library ignores the size it is given without a buffer and
+// reads one file-system block at a time. One recording is read at a time in
+// a thread, and every caller closes it before reading the next.
+inline char* RecordingStreamBuffer() {
+  thread_local char buffer[kRecordingStreamBuffer];
+  return buffer;
+}
+
 // Reads an open recording line by line into `line` (line_size bytes; longer
 // lines arrive in pieces) and calls on_sample with every sample the detector
 // is to see, in file order: every data line of a device recording after its
 // first six lines, every second data line of a KFall trial. `sample` is
 // overwritten in place, so nothing is allocated per sample. The recording
-// must not have been read from yet (its buffer is set here).
+// must not have been read from yet (its buffer is set here), and must be
+// closed before another recording is read.
 template <class OnSample>
 void ForEachRecordedSample(FILE* recording, RecordingFormat format, char* line, int line_size,
                            RawSample* sample, OnSample&& on_sample) {
-  std::setvbuf(recording, nullptr, _IOFBF, kRecordingStreamBuffer);
+  std::setvbuf(recording, RecordingStreamBuffer(), _IOFBF, kRecordingStreamBuffer);
   if (format == RecordingFormat::kDevice) {
     for (int skipped = 0; skipped < kDeviceHeaderLines; ++skipped) {
       if (std::fgets(line, line_size, recording) == nullptr) return;

@@ -1,9 +1,11 @@
 #include "harness/trace_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "tumblix/ml/fall_classifier.h"
@@ -18,11 +20,19 @@ namespace {
 
 FILE* g_trace = nullptr;
 bool g_trace_write_failed = false;
+// Length of the earlier trace that the open one is written over (0 when
+// there was none or it is not a regular file).
+off_t g_earlier_length = 0;
+// The open trace's descriptor while it is a regular file written in place,
+// for the termination handler; -1 otherwise.
+volatile sig_atomic_t g_trace_fd = -1;
 
-// A row is written with one call; the stream's own buffer is enlarged from
-// the file system's block size so that a trace of a few thousand rows takes
-// a handful of writes.
+// A row is written with one call into a stream buffer much larger than the
+// file system's block size, so that a trace of a few thousand rows takes a
+// handful of writes. The buffer is given to setvbuf (the C library ignores
+// the size it is given without one); one trace is open at a time.
 constexpr size_t kTraceStreamBuffer = 1 << 16;
+char g_trace_buffer[kTraceStreamBuffer];
 constexpr int kTraceColumns = 20;
 constexpr size_t kTraceRowMax = kTraceColumns * (kNumberTextMax + 1);
 
@@ -39,6 +49,38 @@ void NoteWrite(int result) {
   if (result < 0) g_trace_write_failed = true;
 }
 
+// What "w+" leaves when a run is interrupted is a beginning of the new trace.
+// A trace written over an earlier one would instead hold the new rows and
+// then the rest of the old ones, so on a termination signal the trace is
+// cut where the new rows end on disk, and the signal then takes its course.
+// (Async-signal-safe calls only.)
+void CutTraceAndDie(int signal_number) {
+  const int fd = g_trace_fd;
+  if (fd >= 0) {
+    const off_t written = lseek(fd, 0, SEEK_CUR);
+    if (written >= 0) (void)ftruncate(fd, written);
+  }
+  raise(signal_number);  // the handler was reset on entry: the default action follows
+}
+
+// Once per process, for the signals that end it by default and that are not
+// handled or ignored already (a run under nohup keeps ignoring SIGHUP).
+void CutTracesOnTermination() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  // Requests to end, and the faults of a crash.
+  for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGABRT, SIGBUS, SIGFPE, SIGSEGV}) {
+    struct sigaction current;
+    if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+    struct sigaction cut = {};
+    cut.sa_handler = CutTraceAndDie;
+    sigemptyset(&cut.sa_mask);
+    cut.sa_flags = SA_RESETHAND;
+    sigaction(signal_number, &cut, nullptr);
+  }
+}
+
 }  // namespace
 
 FILE* TraceHandle() { return g_trace; }
@@ -46,25 +88,47 @@ FILE* TraceHandle() { return g_trace; }
 bool OpenTrace(const char* trace_path) {
   g_trace = nullptr;
   g_trace_write_failed = false;
-  // Opened as "w+" would, except that a symbolic link in the trace's place
-  // is not followed: a data set that carries one would otherwise have the
-  // replay empty whatever file it points at.
-  const int fd = open(trace_path, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  g_earlier_length = 0;
+  // The finished trace holds exactly what "w+" would give it, but a symbolic
+  // link in its place is not followed (a data set that carries one would
+  // otherwise have the replay empty whatever file it points at), and an
+  // earlier trace is not emptied first: the new one is written over it and
+  // cut to its own length when it is closed. Emptying a file that is on disk
+  // frees its blocks and makes ext4 write the new content out when it is
+  // closed (its guard for files replaced by truncation); removing it and
+  // creating a new one frees the blocks too. Written over, the file keeps
+  // its blocks, its owner and its permissions, and a rerun costs no more
+  // than writing into the page cache.
+  const int fd = open(trace_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  g_trace = fdopen(fd, "w+");
+  struct stat earlier;
+  if (fstat(fd, &earlier) != 0) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return false;
+  }
+  g_trace = fdopen(fd, "w+");  // fdopen never truncates
   if (g_trace == nullptr) {
     const int saved = errno;
     close(fd);
     errno = saved;
     return false;
   }
-  std::setvbuf(g_trace, nullptr, _IOFBF, kTraceStreamBuffer);
+  std::setvbuf(g_trace, g_trace_buffer, _IOFBF, sizeof(g_trace_buffer));
+  if (S_ISREG(earlier.st_mode)) {
+    g_earlier_length = earlier.st_size;
+    CutTracesOnTermination();
+    g_trace_fd = fd;
+  }
   return true;
 }
 
 void AttachTraceStream(FILE* stream) {
   g_trace = stream;
   g_trace_write_failed = false;
+  g_earlier_length = 0;
+  g_trace_fd = -1;
 }
 
 void WriteTraceHeader() { NoteWrite(std::fputs(kTraceHeader, g_trace)); }
@@ -102,6 +166,13 @@ bool CloseTrace() {
   if (g_trace == nullptr) return true;
   bool ok = !g_trace_write_failed;
   if (std::fflush(g_trace) != 0 || std::ferror(g_trace)) ok = false;
+  if (g_earlier_length > 0) {
+    // The rest of a longer earlier trace goes; after a failed write, so
+    // does everything past what reached the file.
+    const off_t written = lseek(fileno(g_trace), 0, SEEK_CUR);
+    if (written < g_earlier_length && ftruncate(fileno(g_trace), written) != 0) ok = false;
+  }
+  g_trace_fd = -1;
   if (std::fclose(g_trace) != 0) ok = false;
   g_trace = nullptr;
   return ok;

@@ -13,7 +13,10 @@ extern const char kTraceHeader[];
 // The process-wide trace that ProcessSample writes to; nullptr when none is
 // open.
 FILE* TraceHandle();
-// Opens (creating or emptying) the trace; false when it cannot be created.
+// Opens the trace, creating it when it is missing; false when it cannot be
+// opened (a symbolic link in its place is refused). An earlier trace is
+// written over and cut to the new length by CloseTrace (or by a termination
+// signal), so the file ends up as if it had been emptied first.
 bool OpenTrace(const char* trace_path);
 // Writes the column-title line.
 void WriteTraceHeader();

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -110,6 +111,71 @@ TEST(FaultInjection, SymbolicLinkInATracesPlaceIsNotFollowed) {
                      "tumblebench: no recording was scored.\n");
   EXPECT_EQ(ReadFile(dir.File("precious.txt")), "not a trace\n");
   EXPECT_FALSE(Contains(run.out, "result ")) << run.out;
+}
+
+// A rerun writes over the earlier trace instead of emptying it first; the
+// finished file must still be exactly the new trace, whether the earlier one
+// was longer (its rest is cut off) or shorter, and whatever it held.
+TEST(FaultInjection, AnEarlierTraceIsWrittenOverAndCutToTheNewLength) {
+  TempDir fresh;
+  WriteFile(fresh.File("S01T06R01.csv"), KFallRecording(600, 0.1, -0.5, 0.2, 30, -20, 45));
+  ASSERT_EQ(RunTumblebench(fresh.path(), "-f S01T06R01.csv").status, 0);
+  const std::string trace = ReadFile(fresh.File("S01T06R01_DSV.csv"));
+  ASSERT_GT(trace.size(), 10000u);
+
+  std::string longer = trace;
+  for (char& c : longer) c = (c >= '0' && c <= '8') ? static_cast<char>(c + 1) : c;
+  longer += std::string(100000, 'z');
+  for (const std::string& earlier : {longer, std::string("seqno\n"), std::string()}) {
+    TempDir dir;
+    WriteFile(dir.File("S01T06R01.csv"), KFallRecording(600, 0.1, -0.5, 0.2, 30, -20, 45));
+    WriteFile(dir.File("S01T06R01_DSV.csv"), earlier);
+    const RunResult run = RunTumblebench(dir.path(), "-f S01T06R01.csv");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(ReadFile(dir.File("S01T06R01_DSV.csv")) == trace) << "earlier trace of " << earlier.size() << " bytes";
+  }
+}
+
+// A run ended by a signal in the middle of a recording leaves a beginning of
+// the new trace, as emptying the old one first would, never new rows
+// followed by old ones. The run is stopped as soon as its first rows reach
+// the file, and only then terminated, so the signal always comes mid-way.
+TEST(FaultInjection, ATraceEndedByASignalHoldsOnlyNewRows) {
+  const std::string lines = KFallRecording(200000, 0.1, -0.5, 0.2, 30, -20, 45);
+  TempDir fresh;
+  WriteFile(fresh.File("S01T06R01.csv"), lines);
+  ASSERT_EQ(RunTumblebench(fresh.path(), "-f S01T06R01.csv > /dev/null").status, 0);
+  const std::string trace = ReadFile(fresh.File("S01T06R01_DSV.csv"));
+
+  TempDir dir;
+  WriteFile(dir.File("S01T06R01.csv"), lines);
+  WriteFile(dir.File("S01T06R01_DSV.csv"), std::string(trace.size() + 100000, 'z'));
+  const std::string program = TumblebenchPath();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (chdir(dir.path().c_str()) != 0 || !std::freopen("/dev/null", "w", stdout)) _exit(127);
+    execl(program.c_str(), program.c_str(), "-f", "S01T06R01.csv", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string start;
+  for (int waited = 0; waited < 20000 && start != "seqno,"; ++waited) {
+    usleep(500);
+    start = ReadFile(dir.File("S01T06R01_DSV.csv")).substr(0, 6);
+  }
+  kill(child, SIGSTOP);
+  kill(child, SIGTERM);
+  kill(child, SIGCONT);
+  int status = 0;
+  waitpid(child, &status, 0);
+
+  EXPECT_EQ(start, "seqno,");
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+  const std::string cut = ReadFile(dir.File("S01T06R01_DSV.csv"));
+  EXPECT_GE(cut.size(), 6u);
+  EXPECT_LT(cut.size(), trace.size());
+  EXPECT_TRUE(trace.compare(0, cut.size(), cut) == 0) << "the trace is not a beginning of the new one";
 }
 
 // A recording that is a link to its own trace name: creating the trace

@@ -1,53 +1,64 @@
-// FULLY_CONNECTED has a scalar, an SSE2 and an AVX path; all three must give
-// the bits of the plain loop (each output's products summed in input order,
-// then the bias, then the activation) for every shape, not only the fall
-// model's. The AVX path is the one the reference vectors of the real runtime
-// check (tflite_runtime_test); here the narrower paths are held to it.
+// FULLY_CONNECTED: the reference loop is the textbook sum (each output's
+// products in input order, then the bias, then the clamp), and every kernel
+// this processor can run gives its bits, for any shape and for the fall
+// model's own layers. The kernel that Prepare chooses is also the one that
+// the real runtime's reference vectors check (tflite_runtime_test).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "tests/tflite_test_models.h"
+#include "tumblix/ml/fall_classifier.h"
 #include "tumblix/ml/fall_model.h"
-#include "tumblix/ml/runtime/kernels/kernels.h"
+#include "tumblix/ml/runtime/kernels/fully_connected_reference.h"
+#include "tumblix/ml/runtime/kernels/fully_connected_vectorized.h"
+#include "tumblix/ml/runtime/tflite_micro.h"
 
 namespace {
 
+using tflite::FullyConnectedParams;
 using tflite_test::Bits;
-using tflite_test::BuildModel;
-using tflite_test::ModelRunner;
 
-const int kWidths[] = {1, 4, 8};
-
-// Restores the default width when a test ends, also on a failed assertion.
-class VectorWidth {
- public:
-  explicit VectorWidth(int width) : saved_(tflite::g_fc_vector_width) { tflite::g_fc_vector_width = width; }
-  ~VectorWidth() { tflite::g_fc_vector_width = saved_; }
-  VectorWidth(const VectorWidth&) = delete;
-  VectorWidth& operator=(const VectorWidth&) = delete;
-
- private:
-  int saved_;
-};
-
-float PlainOutput(const std::vector<float>& x, const std::vector<float>& w, const std::vector<float>& bias, int o,
-                  int depth, bool relu) {
-  float total = 0.0f;
-  for (int d = 0; d < depth; ++d) total += x[d] * w[static_cast<size_t>(o) * depth + d];
-  total += bias.empty() ? 0.0f : bias[o];
-  if (relu) return std::min(std::max(total, 0.0f), std::numeric_limits<float>::max());
-  return std::min(std::max(total, std::numeric_limits<float>::lowest()), std::numeric_limits<float>::max());
+std::vector<tflite::NamedFullyConnectedKernel> Kernels() {
+  size_t count = 0;
+  const tflite::NamedFullyConnectedKernel* kernels = tflite::FullyConnectedKernels(&count);
+  return std::vector<tflite::NamedFullyConnectedKernel>(kernels, kernels + count);
 }
 
-// Unit counts on both sides of every pass size (4, 8, 16) and depths on both
-// sides of the four-input step, with values that make the order of the sum
-// visible (large and small magnitudes, signed zeros, denormals).
-TEST(FullyConnectedPaths, EveryPathGivesThePlainLoopsBitsForAnyShape) {
+// Runs `kernel` and compares every output with the reference's bits.
+::testing::AssertionResult SameAsReference(const tflite::NamedFullyConnectedKernel& kernel,
+                                           const FullyConnectedParams& p, const std::vector<float>& input,
+                                           const std::vector<float>& weights, const float* bias) {
+  std::vector<float> expected(static_cast<size_t>(p.batches) * p.units), got(expected.size());
+  tflite::FullyConnectedReference(p, input.data(), weights.data(), bias, expected.data());
+  kernel.run(p, input.data(), weights.data(), bias, got.data());
+  for (size_t i = 0; i < got.size(); ++i) {
+    if (Bits(got[i]) != Bits(expected[i])) {
+      return ::testing::AssertionFailure() << kernel.name << ": output " << i << " is " << got[i] << ", not "
+                                           << expected[i] << " (batches " << p.batches << ", units " << p.units
+                                           << ", depth " << p.depth << (bias == nullptr ? ", no bias)" : ")");
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(FullyConnectedKernels, TheChosenKernelIsTheFastestListed) {
+  const std::vector<tflite::NamedFullyConnectedKernel> kernels = Kernels();
+  ASSERT_GE(kernels.size(), 2u);
+  EXPECT_EQ(tflite::ChooseFullyConnectedKernel(), kernels.front().run);
+  EXPECT_EQ(std::string(kernels.back().name), "reference");
+}
+
+// Unit counts on both sides of every pass size (4, 8, 16, 32) and depths on
+// both sides of the four-input step, with values that make the order of the
+// sum visible (large and small magnitudes, signed zeros, denormals).
+TEST(FullyConnectedKernels, EveryKernelGivesTheReferenceBitsForAnyShape) {
   std::mt19937 random(5);
   std::uniform_real_distribution<float> exponent(-30.0f, 30.0f);
   auto value = [&]() {
@@ -62,40 +73,73 @@ TEST(FullyConnectedPaths, EveryPathGivesThePlainLoopsBitsForAnyShape) {
         return (random() % 2 ? -1.0f : 1.0f) * std::exp2(exponent(random) / 3.0f);
     }
   };
-  for (int depth : {1, 2, 3, 4, 5, 7, 8, 17, 32, 150}) {
-    for (int units : {1, 2, 3, 4, 7, 8, 9, 15, 16, 17, 24, 32, 33}) {
-      for (bool with_bias : {true, false}) {
+  const std::vector<tflite::NamedFullyConnectedKernel> kernels = Kernels();
+  for (int batches : {1, 3}) {
+    for (int depth : {1, 2, 3, 4, 5, 7, 8, 17, 32, 150}) {
+      for (int units : {1, 2, 3, 4, 7, 8, 9, 15, 16, 17, 24, 31, 32, 33, 48, 57, 64}) {
         const bool relu = (units + depth) % 2 == 0;
-        std::vector<float> weights(static_cast<size_t>(units) * depth), bias, input(depth);
+        const FullyConnectedParams p = {batches, units, depth, relu ? 0.0f : std::numeric_limits<float>::lowest(),
+                                        FLT_MAX};
+        std::vector<float> weights(static_cast<size_t>(units) * depth), bias(units), input(batches * depth);
         for (float& w : weights) w = value();
         for (float& x : input) x = value();
-        if (with_bias) {
-          for (int o = 0; o < units; ++o) bias.push_back(value());
-        }
-        const std::vector<uint8_t> model = BuildModel(tflite_test::FullyConnectedModel(
-            {1, depth}, units, depth, weights, bias,
-            relu ? tflite::ActivationFunctionType_RELU : tflite::ActivationFunctionType_NONE));
-        for (int width : kWidths) {
-          VectorWidth narrowed(width);
-          ModelRunner runner(model, 16384);
-          ASSERT_EQ(runner.interpreter().AllocateTensors(), kTfLiteOk) << runner.messages();
-          const std::vector<float> out = runner.Run(input);
-          ASSERT_EQ(out.size(), static_cast<size_t>(units));
+        for (float& b : bias) b = value();
+
+        // The reference is the textbook loop, written out here once more.
+        std::vector<float> reference(static_cast<size_t>(batches) * units);
+        tflite::FullyConnectedReference(p, input.data(), weights.data(), bias.data(), reference.data());
+        for (int b = 0; b < batches; ++b) {
           for (int o = 0; o < units; ++o) {
-            ASSERT_EQ(Bits(out[o]), Bits(PlainOutput(input, weights, bias, o, depth, relu)))
-                << "width " << width << ", depth " << depth << ", units " << units << ", output " << o
-                << (with_bias ? "" : ", no bias");
+            float total = 0.0f;
+            for (int d = 0; d < depth; ++d) total += input[b * depth + d] * weights[o * depth + d];
+            total += bias[o];
+            const float plain = std::min(std::max(total, p.activation_min), p.activation_max);
+            ASSERT_EQ(Bits(reference[b * units + o]), Bits(plain)) << "units " << units << ", depth " << depth;
           }
+        }
+        for (const tflite::NamedFullyConnectedKernel& kernel : kernels) {
+          ASSERT_TRUE(SameAsReference(kernel, p, input, weights, bias.data()));
+          ASSERT_TRUE(SameAsReference(kernel, p, input, weights, nullptr));
         }
       }
     }
   }
 }
 
-// The fall model on windows like the detector's and on hostile ones
-// (infinities, NaN, huge values): every path agrees with the scalar one.
-TEST(FullyConnectedPaths, TheFallModelGivesTheSameBitsOnEveryPath) {
-  const std::vector<uint8_t> model(fall_model, fall_model + fall_model_len);
+// The fall model's three layers with their own weights, on windows like the
+// detector's and on hostile ones (infinities, NaN, huge values), each layer
+// fed with the reference's output of the one before.
+TEST(FullyConnectedKernels, TheFallModelsLayersGiveTheReferenceBits) {
+  FallClassifier classifier;
+  FallClassifierConfig config;
+  ml_tumblix_default_config(&config);
+  ASSERT_EQ(ml_tumblix_create(&classifier, &config), &classifier);
+  struct Layer {
+    FullyConnectedParams params;
+    std::vector<float> weights;
+    const float* bias;
+  };
+  std::vector<Layer> layers;
+  const tflite::Model* model = tflite::GetModel(fall_model);
+  for (const tflite::Operator* op : *model->subgraphs()->Get(0)->operators()) {
+    const tflite::OperatorCode* code = model->operator_codes()->Get(op->opcode_index());
+    if (std::max<int>(code->deprecated_builtin_code(), code->builtin_code()) !=
+        tflite::BuiltinOperator_FULLY_CONNECTED) {
+      continue;
+    }
+    const TfLiteTensor* w = classifier.interpreter->tensor(op->inputs()->Get(1));
+    const TfLiteTensor* b = classifier.interpreter->tensor(op->inputs()->Get(2));
+    const auto* options = op->builtin_options_as_FullyConnectedOptions();
+    const bool relu =
+        options != nullptr && options->fused_activation_function() == tflite::ActivationFunctionType_RELU;
+    const int units = w->dims->data[0];
+    const int depth = w->dims->data[1];
+    layers.push_back({{1, units, depth, relu ? 0.0f : std::numeric_limits<float>::lowest(), FLT_MAX},
+                      std::vector<float>(w->data.f, w->data.f + units * depth),
+                      b->data.f});
+  }
+  ASSERT_EQ(layers.size(), 3u);
+
   std::mt19937 random(9);
   std::normal_distribution<float> acc(0.0f, 400.0f), gyro(0.0f, 120.0f);
   std::vector<std::vector<float>> windows;
@@ -112,22 +156,19 @@ TEST(FullyConnectedPaths, TheFallModelGivesTheSameBitsOnEveryPath) {
   windows.push_back(std::vector<float>(150, 1e30f));
   windows.push_back(std::vector<float>(150, -0.0f));
 
-  std::vector<std::vector<uint32_t>> scalar;
-  for (int width : kWidths) {
-    VectorWidth narrowed(width);
-    ModelRunner runner(model);
-    ASSERT_EQ(runner.interpreter().AllocateTensors(), kTfLiteOk) << runner.messages();
-    for (size_t n = 0; n < windows.size(); ++n) {
-      const std::vector<float> out = runner.Run(windows[n]);
-      ASSERT_EQ(out.size(), 2u);
-      const std::vector<uint32_t> bits = {Bits(out[0]), Bits(out[1])};
-      if (width == 1) {
-        scalar.push_back(bits);
-      } else {
-        ASSERT_EQ(bits, scalar[n]) << "width " << width << ", window " << n;
+  const std::vector<tflite::NamedFullyConnectedKernel> kernels = Kernels();
+  for (const std::vector<float>& window : windows) {
+    std::vector<float> x = window;
+    for (const Layer& layer : layers) {
+      for (const tflite::NamedFullyConnectedKernel& kernel : kernels) {
+        ASSERT_TRUE(SameAsReference(kernel, layer.params, x, layer.weights, layer.bias));
       }
+      std::vector<float> y(layer.params.units);
+      tflite::FullyConnectedReference(layer.params, x.data(), layer.weights.data(), layer.bias, y.data());
+      x = y;
     }
   }
+  ml_tumblix_destroy(&classifier);
 }
 
 }  // namespace

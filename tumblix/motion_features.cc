@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "tumblix/attitude_lib/Include/MatrixAlgebra"
-
 namespace {
 
 constexpr int kSampleRateHz = 50;
@@ -49,18 +47,17 @@ int motion_features_update(MotionFeatures* features, const ConvertedSample* data
   features->lpf_gyro =
       motion_magnitude(gyro_lpf->out[0], gyro_lpf->out[1], gyro_lpf->out[2], 1.0f);
 
+  // The update's rotation matrix (and the magnetometer reading, three zeros,
+  // which it never reads) would be discarded here, so the step alone runs.
   const double gyro[3] = {gyro_lpf->out[0], gyro_lpf->out[1], gyro_lpf->out[2]};
   const double accl[3] = {acc->out[0], acc->out[1], acc->out[2]};
-  const double magn[3] = {0.0, 0.0, 0.0};
-  attitude_update(&features->attitude, gyro, accl, magn, kSamplePeriodS);
+  attitude_step(&features->attitude, gyro, accl, kSamplePeriodS);
   attitude_angles(&features->attitude, &features->roll, &features->pitch, &features->yaw);
   return 0;
 }
 
-void motion_features_release(MotionFeatures* features) {
-  // The attitude quaternion lives on the heap; release it here so that a
-  // run over thousands of recordings does not leak one per recording.
-  attitude_release(&features->attitude);
+void motion_features_release(MotionFeatures* /*features*/) {
+  // Nothing to release: the attitude quaternion is held in the record.
 }
 
 int motion_features_default_config(int32_t* /*feature_config*/) { return 0; }

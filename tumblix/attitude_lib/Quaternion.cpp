@@ -8,6 +8,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "tumblix/attitude_lib/quaternion_formulas.h"
+
 // The dVector operators of MatrixAlgebra, not std::valarray's expression
 // templates, are the ones chosen here (also inside the members below, where
 // Quaternion's own operators of the same names are declared).
@@ -22,26 +24,18 @@ Quaternion::Quaternion(double s_part, double x, double y, double z)
 
 Quaternion::Quaternion(Parts, double s_part, dVector&& v_part) : s(s_part), v(std::move(v_part)) {}
 
-namespace {
-
-// Vector part of the (angle, axis) quaternion: the product first, then the
-// element-wise division by the axis length.
-dVector AxisAnglePart(double angle, const dVector& axis) {
+Quaternion::Quaternion(double angle, const dVector& axis) : s(0.0), v(3) {
   if (axis.size() != 3) {
     assert(0 && "Quaternion::Quaternion, size of axis != 3");
   }
-  return (std::sin(angle / 2.0) * axis) / Norm(axis);
+  s = AxisAngleQuaternion(angle, axis, v);
 }
 
-}  // namespace
-
-Quaternion::Quaternion(double angle, const dVector& axis)
-    : s(std::cos(angle / 2.0)), v(AxisAnglePart(angle, axis)) {}
-
-Quaternion::Quaternion(double a, double b, double c)
-    : Quaternion((Quaternion(std::cos(c / 2.0), 0.0, 0.0, std::sin(c / 2.0)) *
-                  Quaternion(std::cos(b / 2.0), 0.0, std::sin(b / 2.0), 0.0)) *
-                 Quaternion(std::cos(a / 2.0), std::sin(a / 2.0), 0.0, 0.0)) {}
+Quaternion::Quaternion(double a, double b, double c) : s(0.0), v(3) {
+  const QuaternionValue q = ThreeAngleQuaternion(a, b, c);
+  s = q.s;
+  for (int i = 0; i < 3; ++i) v[i] = q.v[i];
+}
 
 void Quaternion::set_v(const dVector& vector) {
   if (vector.size() != 3) {
@@ -52,10 +46,9 @@ void Quaternion::set_v(const dVector& vector) {
 }
 
 Quaternion Quaternion::operator*(const Quaternion& q) const {
-  static_assert(std::is_same<decltype(s * q.v + q.s * v), dVector>::value,
-                "dVector operators of MatrixAlgebra expected");
-  const double scalar = s * q.s - Dot(v, q.v);
-  return Quaternion(Parts(), scalar, (s * q.v + q.s * v) + Cross(v, q.v));
+  dVector product(3);
+  const double scalar = QuaternionProduct(s, v, q.s, q.v, product);
+  return Quaternion(Parts(), scalar, std::move(product));
 }
 
 Quaternion Quaternion::operator*(double k) const { return Quaternion(Parts(), s * k, v * k); }
@@ -72,26 +65,27 @@ Quaternion Quaternion::operator-(const Quaternion& q) const {
   return Quaternion(Parts(), s - q.s, v - q.v);
 }
 
-Quaternion Quaternion::conjugate() const { return Quaternion(Parts(), s, -1.0 * v); }
+Quaternion Quaternion::conjugate() const {
+  dVector part(3);
+  ConjugatePart(v, part);
+  return Quaternion(Parts(), s, std::move(part));
+}
 
-double Quaternion::norm() const { return std::sqrt(s * s + Dot(v, v)); }
+double Quaternion::norm() const { return QuaternionNorm(s, v); }
 
-Quaternion Quaternion::inverse() const { return conjugate() / norm(); }
+Quaternion Quaternion::inverse() const {
+  dVector part(3);
+  const double scalar = QuaternionInverse(s, v, part);
+  return Quaternion(Parts(), scalar, std::move(part));
+}
 
 matrix<double> Quaternion::rotation_matrix() const {
-  const double x = v[0];
-  const double y = v[1];
-  const double z = v[2];
+  double m[9];
+  RotationMatrixElements(s, v, m);
   matrix<double> r(3, 3);
-  r(0, 0) = (s * s + x * x) * 2 - 1;
-  r(0, 1) = (x * y - s * z) * 2;
-  r(0, 2) = (x * z + s * y) * 2;
-  r(1, 0) = (x * y + s * z) * 2;
-  r(1, 1) = (s * s + y * y) * 2 - 1;
-  r(1, 2) = (y * z - s * x) * 2;
-  r(2, 0) = (x * z - s * y) * 2;
-  r(2, 1) = (y * z + s * x) * 2;
-  r(2, 2) = (s * s + z * z) * 2 - 1;
+  for (unsigned row = 0; row < 3; ++row) {
+    for (unsigned col = 0; col < 3; ++col) r(row, col) = m[row * 3 + col];
+  }
   return r;
 }
 

@@ -2,9 +2,10 @@
 //
 // q = (s; x, y, z). A unit quaternion stands for the rotation that carries a
 // sensor-frame vector p to q (0; p) q* in the reference frame. Everything is
-// computed in IEEE double precision with the dVector operations of
-// MatrixAlgebra, in a fixed operation order; nothing normalises
-// implicitly. Quaternions have value semantics (copy, move, assignment).
+// computed in IEEE double precision in a fixed operation order, by the
+// formulas of quaternion_formulas.h (which the attitude filter shares) and
+// the dVector operations of MatrixAlgebra; nothing normalises implicitly.
+// Quaternions have value semantics (copy, move, assignment).
 #ifndef TUMBLIX_ATTITUDE_LIB_QUATERNION_H
 #define TUMBLIX_ATTITUDE_LIB_QUATERNION_H
 

@@ -28,15 +28,18 @@
 // - attitude_angles never converts a NaN or out-of-range double to an
 //   integer: the arcsine argument is clamped to [-1, 1] (it can pass 1 only
 //   for a quaternion whose norm has drifted above 1), and a NaN angle reads 0.
-// - A filter without a quaternion (never initialised through attitude_init,
-//   or released): attitude_update changes nothing and returns the identity
-//   matrix; attitude_angles gives the identity's angles (0, -90, 0).
+//
+// The step works on QuaternionValue records on the stack with the formulas
+// of quaternion_formulas.h, the ones Quaternion's operators use: each step
+// below is the value-type expression in its comment, with the same bits and
+// without the dozens of short-lived heap vectors that the value types make.
 #include "tumblix/attitude_lib/attitude_filter.h"
 
 #include <cmath>
 
 #include "tumblix/attitude_lib/Include/MatrixAlgebra"
 #include "tumblix/attitude_lib/Quaternion.h"
+#include "tumblix/attitude_lib/quaternion_formulas.h"
 
 namespace {
 
@@ -51,11 +54,7 @@ bool AllFinite(const double values[3]) {
   return std::isfinite(values[0]) && std::isfinite(values[1]) && std::isfinite(values[2]);
 }
 
-bool IsFinite(const Quaternion& q) {
-  const dVector& v = q.v_ref();
-  return std::isfinite(q.get_s()) && std::isfinite(v[0]) && std::isfinite(v[1]) &&
-         std::isfinite(v[2]);
-}
+bool IsFinite(const QuaternionValue& q) { return std::isfinite(q.s) && AllFinite(q.v); }
 
 // T: widen the single-precision angle to double, scale to
 // degrees and convert toward zero. The angle comes from asin or atan2, so it
@@ -70,16 +69,11 @@ int32_t WholeDegrees(float radians) {
 }  // namespace
 
 void attitude_init(AttitudeFilter* filter) {
-  filter->q = new Quaternion();
+  filter->q = {1.0, {0.0, 0.0, 0.0}};
   filter->gyro_bias[0] = 0.0;
   filter->gyro_bias[1] = 0.0;
   filter->gyro_bias[2] = 0.0;
   filter->bias_count = 0;
-}
-
-void attitude_release(AttitudeFilter* filter) {
-  delete filter->q;
-  filter->q = nullptr;
 }
 
 void gyro_bias_update(AttitudeFilter* filter, double bias[3], const double rate[3], int32_t cap,
@@ -108,13 +102,8 @@ void gyro_bias_update(AttitudeFilter* filter, double bias[3], const double rate[
   if (n < cap) filter->bias_count = n + 1;
 }
 
-matrix<double> attitude_update(AttitudeFilter* filter, const double gyro[3], const double accl[3],
-                               const double /*magn*/[3], double dt) {
-  if (filter->q == nullptr) return Quaternion().rotation_matrix();
-  Quaternion& q = *filter->q;
-  if (!AllFinite(gyro) || !AllFinite(accl) || !std::isfinite(dt)) {
-    return q.rotation_matrix();
-  }
+void attitude_step(AttitudeFilter* filter, const double gyro[3], const double accl[3], double dt) {
+  if (!AllFinite(gyro) || !AllFinite(accl) || !std::isfinite(dt)) return;
 
   // 1. Bias.
   gyro_bias_update(filter, filter->gyro_bias, gyro, kBiasCap, kBiasBand);
@@ -125,32 +114,34 @@ matrix<double> attitude_update(AttitudeFilter* filter, const double gyro[3], con
   const double theta_y = ((gyro[1] - b[1]) * kDegToRad) * dt;
   const double theta_z = ((gyro[2] - b[2]) * kDegToRad) * dt;
 
-  // 3. Step rotation (Qz Qy) Qx.
-  const Quaternion dq(theta_x, theta_y, theta_z);
+  // 3. Step rotation: Quaternion dq(theta_x, theta_y, theta_z), (Qz Qy) Qx.
+  const QuaternionValue dq = ThreeAngleQuaternion(theta_x, theta_y, theta_z);
 
-  // 4. Propagation: the step rotation on the right.
-  Quaternion propagated = q * dq;
-  if (!IsFinite(propagated)) propagated = q;
+  // 4. Propagation, the step rotation on the right: q * dq.
+  QuaternionValue propagated = Multiply(filter->q, dq);
+  if (!IsFinite(propagated)) propagated = filter->q;
 
-  // 5. Reference vector.
-  const dVector g0 = Vector3(0.0, 0.0, -1.0);
+  // 5. Reference vector: Vector3(0, 0, -1).
+  const double g0[3] = {0.0, 0.0, -1.0};
 
-  // 6. The acceleration as a pure quaternion.
-  const Quaternion qa(0.0, accl[0], accl[1], accl[2]);
+  // 6. The acceleration as a pure quaternion: Quaternion(0, ax, ay, az).
+  const QuaternionValue qa = {0.0, {accl[0], accl[1], accl[2]}};
 
-  // 7. Into the reference frame.
-  const Quaternion qg = (propagated * qa) * propagated.inverse();
-  // Read in place: a copy of the vector part (get_v) would be one more
-  // allocation for the same three values.
-  const dVector& a_ref = qg.v_ref();
+  // 7. Into the reference frame: ((q * qa) * q.inverse()).get_v().
+  QuaternionValue inverse;
+  inverse.s = QuaternionInverse(propagated.s, propagated.v, inverse.v);
+  const QuaternionValue qg = Multiply(Multiply(propagated, qa), inverse);
+  const double* a_ref = qg.v;
 
-  // 8. Correction axis, (-a_ref.y, a_ref.x, 0) in value.
-  const dVector ng = Cross(a_ref, g0);
+  // 8. Correction axis: Cross(a_ref, g0), (-a_ref.y, a_ref.x, 0) in value.
+  double ng[3];
+  CrossProduct(a_ref, g0, ng);
 
-  // 9. Tilt. A zero-length axis (see the top of this file) skips 9 to 13.
-  const double ng_norm = Norm(ng);
+  // 9. Tilt: asin(Norm(ng) / Norm(a_ref)). A zero-length axis (see the top
+  //    of this file) skips 9 to 12.
+  const double ng_norm = EuclideanNorm(ng, 3);
   if (ng_norm != 0.0) {
-    const double theta = std::asin(ng_norm / Norm(a_ref));
+    const double theta = std::asin(ng_norm / EuclideanNorm(a_ref, 3));
 
     // 10. Magnitude of the input acceleration.
     const double m = std::sqrt((accl[0] * accl[0] + accl[1] * accl[1]) + accl[2] * accl[2]);
@@ -159,28 +150,31 @@ matrix<double> attitude_update(AttitudeFilter* filter, const double gyro[3], con
     const double e = m - 1.0;
     const double w = std::exp((-e * e) / (kCorrectionWidth * kCorrectionWidth)) * kCorrectionWeight;
 
-    // 12. Correction rotation (the constructor scales ng to unit length).
-    const Quaternion qc(w * theta, ng);
+    // 12. Correction rotation Quaternion(w * theta, ng), which scales ng to
+    //     unit length itself.
+    QuaternionValue qc;
+    qc.s = AxisAngleQuaternion(w * theta, ng, qc.v);
 
-    // 13. Application: the correction on the left.
-    Quaternion corrected = qc * propagated;
-    if (IsFinite(corrected)) propagated = std::move(corrected);
+    // 13. Application, the correction on the left: qc * q.
+    const QuaternionValue corrected = Multiply(qc, propagated);
+    if (IsFinite(corrected)) propagated = corrected;
   }
-  q = std::move(propagated);
+  filter->q = propagated;
+}
 
-  // 14. Result.
-  return q.rotation_matrix();
+matrix<double> attitude_update(AttitudeFilter* filter, const double gyro[3], const double accl[3],
+                               const double /*magn*/[3], double dt) {
+  attitude_step(filter, gyro, accl, dt);
+  // 14. Result: the rotation matrix of q.
+  const QuaternionValue& q = filter->q;
+  return Quaternion(q.s, q.v[0], q.v[1], q.v[2]).rotation_matrix();
 }
 
 void attitude_angles(const AttitudeFilter* filter, int32_t* roll, int32_t* pitch, int32_t* yaw) {
-  double s = 1.0, x = 0.0, y = 0.0, z = 0.0;
-  if (filter->q != nullptr) {
-    const dVector& v = filter->q->v_ref();
-    s = filter->q->get_s();
-    x = v[0];
-    y = v[1];
-    z = v[2];
-  }
+  const double s = filter->q.s;
+  const double x = filter->q.v[0];
+  const double y = filter->q.v[1];
+  const double z = filter->q.v[2];
 
   // roll: asin of the narrowed argument (clamped to [-1, 1], NaN stays NaN).
   float roll_arg = static_cast<float>(2 * (s * y - x * z));

@@ -3,31 +3,32 @@
 
 #include <cstdint>
 
-class Quaternion;
+#include "tumblix/attitude_lib/quaternion_formulas.h"
+
 template <class T>
 class matrix;
 
 // Quaternion attitude filter: propagates by the bias-corrected angular rate
 // and pulls toward the orientation in which the measured acceleration points
-// along the reference axis (0, 0, -1).
+// along the reference axis (0, 0, -1). A plain record: the quaternion is
+// held in place, so the filter owns no heap memory and needs no release.
 struct AttitudeFilter {
-  Quaternion* q;        // owned; identity after attitude_init
+  QuaternionValue q;    // the attitude; identity after attitude_init
   double gyro_bias[3];  // running mean of the angular rate, deg/s
   int32_t bias_count;   // bias-estimator calls, held at the cap
 };
 
-// Creates q as the identity (1; 0, 0, 0) on the heap, zeroes the bias and the
-// count. Expects a fresh record (it does not free a q already there).
+// q becomes the identity (1; 0, 0, 0); zeroes the bias and the count.
 void attitude_init(AttitudeFilter* filter);
-// Releases the quaternion that attitude_init created and sets q to null;
-// safe to call twice.
-void attitude_release(AttitudeFilter* filter);
 
-// One filter step (14 steps, in double precision): gyro in deg/s, accl in g, magn
-// is not read, dt in seconds. Returns the rotation matrix of the updated
-// attitude. A sample with a non-finite gyro, accl or dt changes nothing, and
-// a zero-length correction axis skips the correction of that sample, so q
-// always stays finite (details in attitude_filter.cc).
+// One filter step (13 steps, in double precision): gyro in deg/s, accl in g,
+// dt in seconds. A sample with a non-finite gyro, accl or dt changes nothing,
+// and a zero-length correction axis skips the correction of that sample, so
+// q always stays finite (details in attitude_filter.cc). Allocates nothing.
+void attitude_step(AttitudeFilter* filter, const double gyro[3], const double accl[3], double dt);
+
+// attitude_step, then the rotation matrix of the updated attitude; magn is
+// not read.
 matrix<double> attitude_update(AttitudeFilter* filter, const double gyro[3], const double accl[3],
                                const double magn[3], double dt);
 

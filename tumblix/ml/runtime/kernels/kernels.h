@@ -42,10 +42,6 @@ TfLiteStatus ParseSoftmax(const Operator* op, ErrorReporter* error_reporter,
                           BuiltinDataAllocator* allocator, void** builtin_data);
 
 TfLiteRegistration Register_FULLY_CONNECTED();
-// The widest vectors FULLY_CONNECTED may use: 8 (AVX, where the processor
-// has it), 4 (SSE2) or 1 (scalar). Every width gives the same bits; tests
-// narrow it to check each path against the others.
-extern int g_fc_vector_width;
 TfLiteRegistration Register_LOGISTIC();
 TfLiteRegistration Register_RESHAPE();
 TfLiteRegistration Register_SOFTMAX();
