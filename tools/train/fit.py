@@ -18,7 +18,7 @@ import rule_loss
 import rule_windows
 
 HIDDEN = 32
-INPUTS = rule_windows.WINDOW * 6
+INPUTS = rule_windows.WINDOW * rule_windows.CHANNELS
 
 
 @dataclasses.dataclass(frozen=True)
@@ -40,6 +40,10 @@ class Settings:
     margin_bad: float = 1.0
     margin_good: float = 1.0
     lead_slope: float = 0.05
+    # Extra reward for a confident window this many samples before impact
+    # or more (see rule_loss); 0 leaves it out.
+    early_weight: float = 0.0
+    lead_target: int = 18
     temperature: float = 0.5
     # A recording with more evaluated windows than this (long walks and
     # jogs) contributes a fresh random run of this many per epoch.
@@ -119,6 +123,7 @@ class BatchMaker:
         for name, code in self.ROLE_CODE.items():
             self.role[roles == name] = code
         self.after_onset = np.maximum(0, ws.frame - ws.onset[ws.recording])
+        self.before_impact = ws.impact[ws.recording] - ws.frame
         self.target = ws.down_targets()
 
     def slices(self, recordings, rng, cap):
@@ -143,6 +148,7 @@ class BatchMaker:
             recordings=len(first), segment=torch.from_numpy(segment),
             role=torch.from_numpy(self.role[index]),
             after_onset=torch.from_numpy(self.after_onset[index]),
+            before_impact=torch.from_numpy(self.before_impact[index]),
             single_threshold_logit=torch.from_numpy(self.single_logit[index]),
             mode2_pair=torch.from_numpy(self.ws.mode2_pair[index] & (offset >= 1)),
             mode7_run=torch.from_numpy(self.ws.mode7_run[index] & (offset >= rule_windows.MODE7_RUN - 1)),

@@ -32,8 +32,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE)))
 import kfall_data  # noqa: E402
 from tumblebench_logs import feature_dump  # noqa: E402
 
-WINDOW = kfall_data.WINDOW
-CHANNELS = kfall_data.CHANNELS
 SAMPLES_PER_SECOND = 50
 _TRIAL_NAME = re.compile(r"^S(\d+)T(\d\d)R(\d+)\.csv$")
 CACHE_VERSION = 1

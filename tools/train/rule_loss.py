@@ -15,7 +15,10 @@ margin is positive. So:
 - a fall is rewarded by the highest margin over its in-time windows (onset
   to five samples before impact), each lowered by lead_slope per sample
   after onset so that earlier windows count for more, pushed above
-  margin_good;
+  margin_good; and once more, with early_weight, by the highest margin
+  over the windows at least lead_target samples before impact, since a
+  reward that the late, easy windows already earn stops asking for an
+  early detection;
 - a per-window cross-entropy on the plain down target keeps every score
   meaningful where no mode can use it yet.
 """
@@ -83,6 +86,11 @@ def rule_loss(z, batch, settings):
     reward = torch.maximum(good, any_)
     wanted = reward > -BIG / 2
     good_loss = F.softplus(settings.margin_good - reward[wanted]).sum()
+    if settings.early_weight > 0:
+        early_windows = (role == 2) & (batch["before_impact"] >= settings.lead_target)
+        early = segment_soft_max(torch.where(early_windows, timed, low), segment, n, settings.temperature)
+        has_early = early > -BIG / 2
+        good_loss = good_loss + settings.early_weight * F.softplus(settings.margin_good - early[has_early]).sum()
 
     target = batch["target"]
     trained = target >= 0

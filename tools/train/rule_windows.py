@@ -31,7 +31,8 @@ sys.path.insert(0, os.path.dirname(HERE))
 
 from tumblebench_logs import rule_replay  # noqa: E402
 
-WINDOW = 25
+WINDOW = 25    # samples per model input, oldest first
+CHANNELS = 6   # acceleration x, y, z (g x 500), angular rate x, y, z (deg/s)
 NEVER = 2.0  # above any score: no one-sample mode can fire
 SINGLE_MODE_THRESHOLDS = (("mode1", rule_replay.MODE1_P), ("mode8", rule_replay.MODE8_P),
                           ("mode3", rule_replay.MODE3_P), ("mode4", rule_replay.MODE4_P),
@@ -70,7 +71,7 @@ class WindowSet:
                              bool(derived[r]) if derived is not None else False))
             base += len(s.channels)
             rec_base += s.count
-        self.channels = np.concatenate(chans) if chans else np.zeros((0, 6), np.float32)
+        self.channels = np.concatenate(chans) if chans else np.zeros((0, CHANNELS), np.float32)
         cat = lambda key, dtype: (np.concatenate([p[key] for p in parts]).astype(dtype) if parts
                                   else np.zeros(0, dtype))
         self.position = cat("position", np.int64)
@@ -112,7 +113,7 @@ class WindowSet:
     def windows(self, index):
         """[len(index), 150] float32 model inputs of the given windows."""
         rows = self.position[index][:, None] + np.arange(-(WINDOW - 1), 1)[None, :]
-        return self.channels[rows].reshape(len(index), WINDOW * 6)
+        return self.channels[rows].reshape(len(index), WINDOW * CHANNELS)
 
     def down_targets(self, after_impact_ignored=12):
         """Per window: 1 from onset to before impact of a fall, -1 (not

@@ -146,7 +146,7 @@ class RuleLossTest(unittest.TestCase):
         # could fire on each: the penalty's gradient sits on the top window.
         z = torch.tensor([-6.0, -5.0, 1.0, -4.0], requires_grad=True)
         batch = dict(recordings=1, segment=torch.zeros(4, dtype=torch.long), role=torch.ones(4, dtype=torch.long),
-                     after_onset=torch.zeros(4, dtype=torch.long),
+                     after_onset=torch.zeros(4, dtype=torch.long), before_impact=torch.full((4,), 30),
                      single_threshold_logit=torch.full((4,), rule_loss.logit(0.57)),
                      mode2_pair=torch.zeros(4, dtype=torch.bool), mode7_run=torch.zeros(4, dtype=torch.bool),
                      mode7_length=8, target=torch.full((4,), -1, dtype=torch.long))
@@ -154,6 +154,7 @@ class RuleLossTest(unittest.TestCase):
         class S:
             temperature, margin_bad, margin_good, lead_slope = 0.5, 1.0, 1.0, 0.1
             bad_weight, good_weight, bce_weight, fall_window_weight = 1.0, 1.0, 0.0, 1.0
+            early_weight, lead_target = 0.0, 18
         loss, _ = rule_loss.rule_loss(z, batch, S)
         loss.backward()
         self.assertGreater(z.grad[2], 0.5)
