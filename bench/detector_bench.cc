@@ -12,6 +12,7 @@
 
 #include "bench/silenced_stdout.h"
 #include "harness/eval_stats.h"
+#include "harness/recording_path.h"
 #include "harness/replay.h"
 #include "tumblix/tumblix.h"
 
@@ -88,8 +89,9 @@ void BM_ReplayKFallRecording(benchmark::State& state) {
     samples += rows / 2;
   }
   std::remove(path.c_str());
-  std::string trace = path.substr(0, path.size() - 4) + "_DSV.csv";
-  std::remove(trace.c_str());
+  RecordingPath names;
+  ParseRecordingPath(path.c_str(), &names);
+  std::remove(names.trace_name);
   state.SetItemsProcessed(samples);
   state.counters["ns_per_sample"] = benchmark::Counter(
       static_cast<double>(samples), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);

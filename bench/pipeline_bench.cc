@@ -33,8 +33,8 @@
 #include <vector>
 
 #include "bench/silenced_stdout.h"
+#include "harness/recording_path.h"
 #include "harness/sample_stream.h"
-#include "harness/trace_file.h"
 #include "tumblix/decision_rules.h"
 #include "tumblix/display_name.h"
 #include "tumblix/ml/fall_model.h"
@@ -153,7 +153,9 @@ Corpus LoadCorpus() {
   }
   SilencedStdout quiet;
   for (const std::string& path : paths) {
-    tumblix_set_display_name(path.c_str());
+    RecordingPath names;
+    ParseRecordingPath(path.c_str(), &names);
+    tumblix_set_display_name(names.display_name);
     std::vector<RawSample> samples = ReadKFallRecording(path);
     if (!samples.empty()) corpus.recordings.push_back(Capture(std::move(samples)));
   }

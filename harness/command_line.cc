@@ -10,6 +10,7 @@
 #include "harness/replay.h"
 #include "harness/report.h"
 #include "harness/run_model.h"
+#include "harness/subject_workers.h"
 #include "harness/text_to_int.h"
 
 void PrintUsage(std::FILE* stream) {
@@ -27,6 +28,26 @@ namespace {
 int Usage() {
   PrintUsage(stdout);
   return kExitUsage;
+}
+
+// A frame argument, read by the usual text-to-integer rules. One that those
+// rules read only in part ("6.5e1" is 6) or saturate is used all the same,
+// but named, since the number used is not the one the user meant.
+int FrameArgument(const char* text, const char* which) {
+  const int frame = TextToInt(text);
+  switch (ClassifyIntText(text)) {
+    case IntText::kExact:
+      break;
+    case IntText::kSaturated:
+      std::fprintf(stderr, "tumblebench: the %s frame %s lies beyond the int range; it is read as %d.\n",
+                   which, text, frame);
+      break;
+    case IntText::kPartial:
+      std::fprintf(stderr, "tumblebench: the %s frame %s is not a plain decimal integer; it is read as %d.\n",
+                   which, text, frame);
+      break;
+  }
+  return frame;
 }
 
 }  // namespace
@@ -49,8 +70,8 @@ int RunCommandLine(int argc, char** argv) {
   if (data_set) {
     RunDataSetCommand(argv[1]);
   } else {
-    const int onset = count == 4 ? TextToInt(argv[3]) : 0;
-    const int impact = count == 4 ? TextToInt(argv[4]) : 0;
+    const int onset = count == 4 ? FrameArgument(argv[3], "onset") : 0;
+    const int impact = count == 4 ? FrameArgument(argv[4], "impact") : 0;
     if (kfall) {
       ReplayKFallRecording(argv[2], onset, impact);
     } else {
@@ -62,6 +83,10 @@ int RunCommandLine(int argc, char** argv) {
   // An empty report is easy to take for a run that found nothing.
   if (stats->tp + stats->tn + stats->fp + stats->fn == 0) {
     std::fprintf(stderr, "tumblebench: no recording was scored.\n");
+  }
+  if (RunIsIncomplete()) {
+    std::fprintf(stderr, "tumblebench: the report is incomplete: the subjects named above are missing.\n");
+    return kExitIncomplete;
   }
   return kExitRunDone;
 }

@@ -10,5 +10,7 @@ constexpr int kExitUsage = 1;
 constexpr int kExitOutputFailed = 2;
 // The model file named by TUMBLIX_MODEL cannot be used; nothing was replayed.
 constexpr int kExitModelUnusable = 3;
+// Some subject's worker failed: the report leaves out its results.
+constexpr int kExitIncomplete = 4;
 
 #endif

@@ -1,6 +1,10 @@
 #ifndef HARNESS_FILE_UTILS_H
 #define HARNESS_FILE_UTILS_H
 
+#include <sys/stat.h>
+
+#include <cstdio>
+
 // Thin wrappers over the runtime's file and directory services, each reduced
 // to true or false. None of them prints anything.
 
@@ -12,7 +16,21 @@ bool GetCurrentDir(char* buffer, int size);
 bool ChangeDir(const char* path);
 
 // True when the file can be opened for reading (it is closed again at once).
+// A file that is not regular is not opened (a FIFO would wait for a writer):
+// it counts as readable when its permissions allow reading, and the readers,
+// which open files with OpenRegularFile, refuse it with a message.
 bool IsFileReadable(const char* path);
+
+// Opens path for reading when it is a regular file, links followed. Any
+// other kind (a FIFO, a device, a folder, a socket) is refused without being
+// opened for reading, since a FIFO would block the run until some writer
+// came. On success *info describes the opened file. On failure returns
+// nullptr with *error set to the errno value, or to 0 when the file is there
+// but not regular (info->st_mode then tells its kind).
+FILE* OpenRegularFile(const char* path, struct stat* info, int* error);
+
+// The kind of file a mode names, for messages: "a FIFO", "a folder", ...
+const char* FileKindName(mode_t mode);
 
 // Deletes the file; false when it could not be deleted (or did not exist).
 bool RemoveFile(const char* path);

@@ -1,5 +1,7 @@
 #include "harness/label_file.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -22,28 +24,58 @@ constexpr int kImpactField = 4;
 // be kept must not be filed under another task.
 enum class TaskCodeState { kNone, kValid, kTooLong };
 
-// Reads one line into buffer. A line that does not fit is consumed to its end
-// and reported through fits = false, so its tail never passes for a line.
-bool ReadLabelLine(FILE* file, char* buffer, int size, bool* fits) {
-  // A NUL byte in the line would hide how much fgets read, so the buffer is
-  // filled with non-NUL bytes first: the last NUL is then the terminator.
-  std::memset(buffer, 0xff, static_cast<size_t>(size));
-  if (std::fgets(buffer, size, file) == nullptr) return false;
-  *fits = true;
-  int length = size - 1;
-  while (length > 0 && buffer[length] != '\0') --length;
-  if (length > 0 && buffer[length - 1] == '\n') {
-    // Text after a NUL byte cannot be shown or split; the line keeps its
-    // line end, so that it prints as a line of its own.
-    const size_t visible = std::strlen(buffer);
-    if (static_cast<int>(visible) < length) std::memcpy(buffer + visible, "\n", 2);
-    return true;
+// How the lines of a label file end. Most files end them in LF or CR LF;
+// spreadsheet programs also write lone CRs ("CSV (Macintosh)"). The header
+// line decides: when it ends in a lone CR, every lone CR ends a line;
+// otherwise only LF does, and a CR is part of the line as it always was.
+enum class LineEnds { kUndecided, kLineFeed, kCarriageReturn };
+
+// Reads one line into buffer, its line end kept (a lone CR is kept as LF, so
+// that the line prints as a line of its own). A line that does not fit,
+// line end included, is consumed to its end and reported through
+// fits = false, so its tail never passes for a line. False at the end of
+// the file.
+bool ReadLabelLine(FILE* file, LineEnds* ends, char* buffer, int size, bool* fits) {
+  const size_t capacity = static_cast<size_t>(size) - 1;
+  constexpr size_t kNoNul = static_cast<size_t>(-1);
+  size_t length = 0;  // of the whole line, past the buffer too
+  size_t first_nul = kNoNul;
+  auto keep = [&](char c) {
+    if (length < capacity) buffer[length] = c;
+    ++length;
+  };
+  int c = std::getc(file);
+  if (c == EOF) return false;
+  bool ended = false;
+  for (; c != EOF; c = std::getc(file)) {
+    if (c == '\n') {
+      keep('\n');
+      if (*ends == LineEnds::kUndecided) *ends = LineEnds::kLineFeed;
+      ended = true;
+      break;
+    }
+    if (c == '\r' && *ends != LineEnds::kLineFeed) {
+      const int next = std::getc(file);
+      if (next == '\n') {
+        keep('\r');
+        keep('\n');
+        if (*ends == LineEnds::kUndecided) *ends = LineEnds::kLineFeed;
+      } else {
+        if (next != EOF) std::ungetc(next, file);
+        keep('\n');
+        *ends = LineEnds::kCarriageReturn;
+      }
+      ended = true;
+      break;
+    }
+    if (c == '\0' && first_nul == kNoNul) first_nul = length;
+    keep(static_cast<char>(c));
   }
-  if (length < size - 1) return true;  // last line, no line end
-  int c = std::fgetc(file);
-  if (c == EOF) return true;
-  *fits = false;
-  while (c != EOF && c != '\n') c = std::fgetc(file);
+  *fits = length <= capacity;
+  buffer[*fits ? length : capacity] = '\0';
+  // Text after a NUL byte cannot be shown or split; the line keeps its line
+  // end, so that it prints as a line of its own.
+  if (*fits && ended && first_nul != kNoNul) std::memcpy(buffer + first_nul, "\n", 2);
   return true;
 }
 
@@ -72,21 +104,31 @@ bool FormRecordingName(const char* task_code, int trial, char* buffer, int size)
 }
 
 int ForEachLabelTrial(const char* label_path, LabelTrialHandler handler, void* context) {
-  FILE* file = std::fopen(label_path, "r");
-  if (file == nullptr) return -1;
+  struct stat info;
+  int open_error = 0;
+  FILE* file = OpenRegularFile(label_path, &info, &open_error);
+  if (file == nullptr) {
+    if (open_error == 0) {
+      std::fprintf(stderr, "tumblebench: %s, the label file is %s, not a regular file; skipped.\n",
+                   label_path, FileKindName(info.st_mode));
+    }
+    return -1;
+  }
 
   char line[kLabelLineBufferSize];
   char split[kLabelLineBufferSize];
   char szTypeString[kTaskCodeBufferSize] = "";
   TaskCodeState code_state = TaskCodeState::kNone;
+  LineEnds ends = LineEnds::kUndecided;
   bool fits = true;
   int line_number = 1;
 
-  if (!ReadLabelLine(file, line, sizeof(line), &fits) && !std::ferror(file)) {
+  if (!ReadLabelLine(file, &ends, line, sizeof(line), &fits) && !std::ferror(file)) {
     // Not even a header: a converter or copy that wrote nothing.
     std::fprintf(stderr, "tumblebench: %s, the label file is empty; skipped.\n", label_path);
   }
-  while (ReadLabelLine(file, line, sizeof(line), &fits)) {
+  const bool header_fits = fits;
+  while (ReadLabelLine(file, &ends, line, sizeof(line), &fits)) {
     ++line_number;
     if (!fits) {
       std::fprintf(stderr, "tumblebench: %s, line %d does not fit %d bytes; skipped.\n", label_path,
@@ -138,6 +180,14 @@ int ForEachLabelTrial(const char* label_path, LabelTrialHandler handler, void* c
     std::fprintf(stderr, "tumblebench: %s, read error; the trials after line %d are missing.\n",
                  label_path, line_number);
     return -1;
+  }
+  if (!header_fits && line_number == 1) {
+    // One overlong line and nothing else: line ends the reader does not
+    // know, or no label file at all.
+    std::fprintf(stderr,
+                 "tumblebench: %s, its only line runs past %d bytes, so no trial can be read; "
+                 "skipped.\n",
+                 label_path, kLabelLineBufferSize - 1);
   }
   return 0;
 }

@@ -1,11 +1,15 @@
 #include "harness/replay.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "harness/detection_log.h"
 #include "harness/eval_stats.h"
+#include "harness/file_utils.h"
+#include "harness/recording_path.h"
 #include "harness/run_model.h"
 #include "harness/sample_stream.h"
 #include "harness/scoring.h"
@@ -15,34 +19,54 @@
 
 namespace {
 
-int ReplayRecording(RecordingFormat format, const char* path, int onset, int impact) {
-  tumblix_set_display_name(path);
+// True when the trace name leads (links followed) to the recording itself:
+// opening the trace would empty the recording.
+bool TraceIsTheRecording(const struct stat& recording, const char* trace_name) {
+  struct stat trace;
+  if (stat(trace_name, &trace) != 0) return false;
+  return trace.st_dev == recording.st_dev && trace.st_ino == recording.st_ino;
+}
 
-  FILE* recording = std::fopen(path, "r");
+int ReplayRecording(RecordingFormat format, const char* path, int onset, int impact) {
+  RecordingPath names;
+  ParseRecordingPath(path, &names);
+  tumblix_set_display_name(names.display_name);
+
+  struct stat recording_info;
+  int open_error = 0;
+  FILE* recording = OpenRegularFile(path, &recording_info, &open_error);
   if (recording == nullptr) {
-    const int open_error = errno;
     std::printf("tumblebench: %s, not found.\n", path);
     // "not found" is all the console log says; a file that is there but
-    // cannot be opened needs its real cause named.
-    if (open_error != ENOENT && open_error != ENOTDIR) {
+    // cannot be opened, or is no regular file, needs its real cause named.
+    if (open_error == 0) {
+      std::fprintf(stderr, "tumblebench: %s, is %s, not a regular file; the recording is not scored.\n",
+                   path, FileKindName(recording_info.st_mode));
+    } else if (open_error != ENOENT && open_error != ENOTDIR) {
       std::fprintf(stderr, "tumblebench: %s, cannot be opened (%s); the recording is not scored.\n",
                    path, std::strerror(open_error));
     }
     return -1;
   }
 
-  // One buffer holds the trace name, then every line in turn.
-  char line[kRecordingLineBufferSize];
-  if (!FormTraceName(path, line, sizeof(line))) {
+  if (!names.has_trace_name) {
     std::fprintf(stderr, "tumblebench: %s, no trace name can be formed from this path.\n", path);
     std::fclose(recording);
     return -1;
   }
-  std::printf("Log File : %s\n\n", line);
-  if (!OpenTrace(line)) {
+  std::printf("Log File : %s\n\n", names.trace_name);
+  if (TraceIsTheRecording(recording_info, names.trace_name)) {
+    std::fprintf(stderr,
+                 "tumblebench: %s, its trace name %s is the recording itself, which is left untouched; "
+                 "the recording is not scored.\n",
+                 path, names.trace_name);
+    std::fclose(recording);
+    return -1;
+  }
+  if (!OpenTrace(names.trace_name)) {
     const int open_error = errno;
     std::fprintf(stderr, "tumblebench: %s, trace cannot be created (%s); the recording is not scored.\n",
-                 line,
+                 names.trace_name,
                  open_error == ELOOP ? "a symbolic link is in its place and is not followed"
                                      : std::strerror(open_error));
     std::fclose(recording);
@@ -61,6 +85,7 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
   }
 
   WriteTraceHeader();
+  char line[kRecordingLineBufferSize];
   DetectionLog detections = {0, 0, 0};
   int sample_index = 0;
   RawSample sample = {0, 0, 0, 0, 0, 0};
@@ -88,7 +113,7 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
     std::fprintf(stderr, "tumblebench: %s, trace not written completely.\n", path);
   }
 
-  ScoreRecording(ProcessEvalStats(), path, TaskNumberFromPath(path), detections.first_mode,
+  ScoreRecording(ProcessEvalStats(), path, names.task_number, detections.first_mode,
                  detections.first_frame, onset, impact);
   return 0;
 }
@@ -99,14 +124,6 @@ int ProcessSample(TumblixDetector* detector, const RawSample* sample, int onset,
   const int mode = tumblix_process(detector, sample);
   if (TraceHandle() != nullptr) WriteTraceRow(detector, sample, mode, onset, impact);
   return mode;
-}
-
-int TaskNumberFromPath(const char* path) {
-  const size_t length = std::strlen(path);
-  if (length < 9) return -1;
-  const char first = path[length - 9];
-  const char second = path[length - 8];
-  return 10 * (first - '0') + (second - '0');
 }
 
 int ReplayDeviceRecording(const char* path, int onset, int impact) {

@@ -15,8 +15,4 @@ int ReplayKFallRecording(const char* path, int onset, int impact);
 // Runs the detector on one sample and writes its trace row; returns the mode.
 int ProcessSample(TumblixDetector* detector, const RawSample* sample, int onset, int impact);
 
-// The task number read from the ninth and eighth characters from the end of
-// the path (SxxTyyRzz.csv gives yy); -1 when the path is too short.
-int TaskNumberFromPath(const char* path);
-
 #endif

@@ -8,6 +8,10 @@
 
 enum class RecordingFormat { kDevice, kKFall };
 
+// A recording's line buffer: lines of up to 2047 characters come whole,
+// longer ones in pieces.
+constexpr size_t kRecordingLineBufferSize = 2048;
+
 // Lines at the start of a device recording that are skipped unread.
 constexpr int kDeviceHeaderLines = 6;
 

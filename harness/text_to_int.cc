@@ -1,5 +1,6 @@
 #include "harness/text_to_int.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -8,4 +9,16 @@ int TextToInt(const char* text) {
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
+}
+
+IntText ClassifyIntText(const char* text) {
+  const char* c = text;
+  if (*c == '+' || *c == '-') ++c;
+  const char* digits = c;
+  while (*c >= '0' && *c <= '9') ++c;
+  if (c == digits || *c != '\0') return IntText::kPartial;
+  errno = 0;
+  const long long value = std::strtoll(text, nullptr, 10);
+  const bool in_range = errno != ERANGE && value >= INT_MIN && value <= INT_MAX;
+  return in_range ? IntText::kExact : IntText::kSaturated;
 }

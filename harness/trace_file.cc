@@ -19,9 +19,6 @@ namespace {
 FILE* g_trace = nullptr;
 bool g_trace_write_failed = false;
 
-constexpr char kTraceSuffix[] = "_DSV.csv";
-constexpr size_t kReplacedLength = 4;
-
 // A row is written with one call; the stream's own buffer is enlarged from
 // the file system's block size so that a trace of a few thousand rows takes
 // a handful of writes.
@@ -43,16 +40,6 @@ void NoteWrite(int result) {
 }
 
 }  // namespace
-
-bool FormTraceName(const char* recording_path, char* out, size_t out_size) {
-  const size_t length = std::strlen(recording_path);
-  if (length < kReplacedLength) return false;
-  const size_t stem = length - kReplacedLength;
-  if (stem + sizeof(kTraceSuffix) > out_size) return false;
-  std::memcpy(out, recording_path, stem);
-  std::memcpy(out + stem, kTraceSuffix, sizeof(kTraceSuffix));
-  return true;
-}
 
 FILE* TraceHandle() { return g_trace; }
 

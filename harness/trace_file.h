@@ -8,15 +8,7 @@
 
 struct TumblixDetector;
 
-// Size of the replay's line buffer, which first holds the trace name.
-constexpr size_t kRecordingLineBufferSize = 2048;
-
 extern const char kTraceHeader[];
-
-// The trace lies next to the recording: its last four characters (the
-// extension) are replaced by "_DSV.csv". False when the path is shorter than
-// four characters or the name does not fit into out_size bytes.
-bool FormTraceName(const char* recording_path, char* out, size_t out_size);
 
 // The process-wide trace that ProcessSample writes to; nullptr when none is
 // open.

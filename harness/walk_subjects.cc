@@ -1,36 +1,24 @@
 #include "harness/walk_subjects.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "harness/dataset_runs.h"
 #include "harness/file_utils.h"
+#include "harness/label_tool.h"
+#include "harness/subject_workers.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr char kSeparator = static_cast<char>(fs::path::preferred_separator);
-constexpr char kPathListSeparator = ':';
 constexpr int kLabelNameBufferSize = 1024;
-
-// Characters that the command interpreter takes literally in a word.
-bool IsShellSafe(const char* text) {
-  if (*text == '\0') return false;
-  for (const char* c = text; *c != '\0'; ++c) {
-    const unsigned char u = static_cast<unsigned char>(*c);
-    if (!std::isalnum(u) && std::strchr("_-.+", *c) == nullptr) return false;
-  }
-  return true;
-}
 
 bool FormChildPath(const char* root, const char* name, char* buffer, int size) {
   const size_t root_length = std::strlen(root);
@@ -46,16 +34,6 @@ std::string AbsoluteRoot(const char* root) {
   std::error_code error;
   const fs::path absolute = fs::absolute(fs::path(root), error);
   return error ? std::string(root) : absolute.string();
-}
-
-// The search path used when PATH is unset, as the interpreter would.
-std::string DefaultSearchPath() {
-  const size_t size = confstr(_CS_PATH, nullptr, 0);
-  if (size == 0) return "/usr/bin:/bin";
-  std::string value(size, '\0');
-  confstr(_CS_PATH, &value[0], size);
-  value.resize(size - 1);
-  return value;
 }
 
 void RunKFallSubject(const char* subject, void* context) {
@@ -113,8 +91,10 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
   std::error_code cwd_error;
   const fs::path start_dir = fs::current_path(cwd_error);
 
+  // The subject folders in the order of the search; they are entered when
+  // their turn comes, by this process or by a worker.
+  std::vector<SubjectFolder> subjects;
   char szFindPath[kFindPathBufferSize];
-  int visited = 0;
   for (const fs::directory_iterator end; search != end; search.increment(error)) {
     if (error) break;
     const std::string name = search->path().filename().string();
@@ -133,13 +113,7 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
                    absolute_root.c_str(), kSeparator, name.c_str(), kFindPathBufferSize - 1);
       continue;
     }
-    if (!ChangeDir(szFindPath)) {
-      std::fprintf(stderr, "tumblebench: %s, the subject folder cannot be entered (%s); skipped.\n",
-                   szFindPath, std::strerror(errno));
-      continue;
-    }
-    visit(name.c_str(), context);
-    visited += 1;
+    subjects.push_back({name, szFindPath});
   }
   // A search that breaks off ends the loop as if it were complete.
   if (error) {
@@ -148,6 +122,8 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
                  "missing.\n",
                  absolute_root.c_str(), error.message().c_str());
   }
+
+  const int visited = RunSubjects(subjects, visit, context, WalkJobs());
 
   // Relative paths used after the walk keep meaning what they meant before it.
   if (!cwd_error) fs::current_path(start_dir, cwd_error);
@@ -173,63 +149,6 @@ void ReportNoSubjectFolders(const char* root) {
       std::fprintf(stderr, "tumblebench: subject folders are in %s; run the walk there.\n",
                    it->path().parent_path().string().c_str());
       return;
-    }
-  }
-}
-
-std::string ProgramDirectory() {
-  std::error_code error;
-  const fs::path program = fs::read_symlink("/proc/self/exe", error);
-  if (error) return std::string();
-  return program.parent_path().string();
-}
-
-void RunLabelTool(const char* subject) {
-  if (!IsShellSafe(subject)) {
-    std::fprintf(stderr,
-                 "tumblebench: %s, the subject name is not safe for a command line; "
-                 "kfall_label not run.\n",
-                 subject);
-    return;
-  }
-  char command[kLabelNameBufferSize];
-  const int length =
-      std::snprintf(command, sizeof(command), "kfall_label %s_down.csv", subject);
-  if (length < 0 || length >= static_cast<int>(sizeof(command))) return;
-
-  const char* old_path = std::getenv("PATH");
-  const bool had_path = old_path != nullptr;
-  const std::string saved_path = had_path ? old_path : "";
-  const std::string program_dir = ProgramDirectory();
-  if (!program_dir.empty()) {
-    const std::string rest = had_path ? saved_path : DefaultSearchPath();
-    const std::string search_path = program_dir + kPathListSeparator + rest;
-    setenv("PATH", search_path.c_str(), 1);
-  }
-
-  // The converter's output must not overtake what this process has printed.
-  std::fflush(stdout);
-  std::fflush(stderr);
-  const int status = std::system(command);
-  // The run goes on whatever the converter did, but a converter that failed
-  // may have left a partial label file, which must not pass unremarked.
-  if (status == -1) {
-    std::fprintf(stderr, "tumblebench: %s, %s could not be run (%s).\n", subject, command,
-                 std::strerror(errno));
-  } else if (WIFSIGNALED(status)) {
-    std::fprintf(stderr, "tumblebench: %s, %s was ended by signal %d; its label file may be incomplete.\n",
-                 subject, command, WTERMSIG(status));
-  } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr,
-                 "tumblebench: %s, %s failed with exit status %d; its label file may be incomplete.\n",
-                 subject, command, WEXITSTATUS(status));
-  }
-
-  if (!program_dir.empty()) {
-    if (had_path) {
-      setenv("PATH", saved_path.c_str(), 1);
-    } else {
-      unsetenv("PATH");
     }
   }
 }

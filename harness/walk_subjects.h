@@ -1,8 +1,6 @@
 #ifndef HARNESS_WALK_SUBJECTS_H
 #define HARNESS_WALK_SUBJECTS_H
 
-#include <string>
-
 constexpr int kFindPathBufferSize = 2048;
 
 // Label types handed to the KFall walk.
@@ -20,27 +18,18 @@ bool FormKFallLabelName(const char* subject, int label_type, char* buffer, int s
 // The device walk's label file of a folder: "<folder name>_device.csv".
 bool FormDeviceLabelName(const char* folder_name, char* buffer, int size);
 
-using SubjectVisitor = void (*)(const char* subject, void* context);
+#include "harness/subject_workers.h"
 
 // Enumerates the entries directly in root, in the order the system yields
 // them, and for every subject folder makes root/<name> (absolute) the current
-// directory and calls visit with the name. Afterwards the current directory is
-// the one the walk started in. Returns the number of subject folders visited,
-// -1 when the search cannot start.
+// directory and calls visit with the name, in worker processes side by side
+// when more than one job is allowed (see subject_workers.h). Afterwards the
+// current directory is the one the walk started in. Returns the number of
+// subject folders visited, -1 when the search cannot start.
 int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context);
 
 // Says on standard error that root holds no subject folder, what one is, and
 // where a data set under root seems to start, if one does.
 void ReportNoSubjectFolders(const char* root);
-
-// Runs "kfall_label <subject>_down.csv" through the command interpreter in the
-// current directory, with the program's own directory first on the PATH so the
-// converter installed beside it is the one found. The exit status is not
-// looked at. A subject name that the interpreter would not take literally is
-// refused with a message on standard error.
-void RunLabelTool(const char* subject);
-
-// The directory that holds the running program; empty when it is unknown.
-std::string ProgramDirectory();
 
 #endif

@@ -604,7 +604,7 @@ ImuSimulator StillTiltedRotated(std::vector<Checkpoint>* checkpoints) {
 class AttitudeDetectorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    tumblix_set_display_name("attitude_test.csv");
+    tumblix_set_display_name("attitude.csv");
     TumblixConfig cfg;
     tumblix_default_config(&cfg);
     ASSERT_EQ(tumblix_create(det_.get(), &cfg), det_.get());

@@ -16,9 +16,9 @@
 
 #include "harness/detection_log.h"
 #include "harness/eval_stats.h"
+#include "harness/recording_path.h"
 #include "harness/replay.h"
 #include "harness/scoring.h"
-#include "harness/trace_file.h"
 #include "tests/test_support.h"
 #include "tests/tflite_test_models.h"
 #include "tumblix/ml/fall_classifier.h"
@@ -109,6 +109,36 @@ TEST(LabelFileMatrix, FilesWithOnlyAHeaderOrNothingAtAll) {
             "tumblebench: no recording was scored.\n");
 }
 
+// Spreadsheet programs write label files whose lines end in a lone CR
+// ("CSV (Macintosh)"); they read as the same file with LF line ends.
+TEST(LabelFileMatrix, LinesEndingInALoneCarriageReturn) {
+  TempDir dir;
+  for (const char* name : {"S01T20R01.csv", "S01T20R02.csv", "S01T20R03.csv"}) {
+    WriteFile(dir.File(name), KFallRecording(40));
+  }
+  const std::string lf = std::string(kHeader) + "S01T20,d,1,241,300\n,,2,0,0\nS01T20,d,3,0,0,x\n";
+  std::string cr = lf;
+  for (char& c : cr) {
+    if (c == '\n') c = '\r';
+  }
+  WriteFile(dir.File("lf.csv"), lf);
+  WriteFile(dir.File("cr.csv"), cr);
+  const RunResult with_lf = RunIn(dir.path(), "lf.csv");
+  const RunResult with_cr = RunIn(dir.path(), "cr.csv");
+  EXPECT_EQ(Count(with_lf.out, "result S01T20R0"), 3u) << with_lf.out;
+  EXPECT_EQ(with_cr.out, with_lf.out);
+  EXPECT_EQ(with_cr.err, "");
+
+  // One line past the line buffer and nothing else: no trial can be read,
+  // and the file is named.
+  WriteFile(dir.File("one_line.csv"), std::string(kHeader, sizeof(kHeader) - 2) + std::string(2000, ','));
+  const RunResult one_line = RunIn(dir.path(), "one_line.csv");
+  EXPECT_EQ(one_line.status, 0);
+  EXPECT_EQ(one_line.err,
+            "tumblebench: one_line.csv, its only line runs past 1023 bytes, so no trial can be read; skipped.\n"
+            "tumblebench: no recording was scored.\n");
+}
+
 TEST(LabelFileMatrix, LinesAtAndPastTheLineBuffer) {
   TempDir dir;
   for (const char* name : {"S01T06R01.csv", "S01T06R02.csv", "S01T06R03.csv"}) {
@@ -177,7 +207,7 @@ TEST(PathMatrix, RecordingPathsAtAndPastTheNameBuffer) {
   TempDir dir;
   // The trace name is the path with four characters more; with its
   // terminator it must fit the 2048-byte buffer.
-  const size_t longest = kRecordingLineBufferSize - 1 - 4;
+  const size_t longest = kTraceNameBufferSize - 1 - 4;
   for (size_t length : {longest, longest + 1, size_t{3000}}) {
     SCOPED_TRACE(length);
     const fs::path path = PathOfLength(dir.path() / std::to_string(length), length, "S01T06R01.csv");
@@ -191,8 +221,7 @@ TEST(PathMatrix, RecordingPathsAtAndPastTheNameBuffer) {
     if (length == longest) {
       EXPECT_EQ(result, 0);
       EXPECT_EQ(err, "");
-      const std::string trace = path.string().substr(0, length - 4) + "_DSV.csv";
-      EXPECT_EQ(ReadLines(trace).size(), 6u);
+      EXPECT_EQ(ReadLines(test_support::TraceOf(path.string())).size(), 6u);
     } else {
       EXPECT_EQ(result, -1);
       EXPECT_EQ(out, "");
@@ -218,6 +247,21 @@ TEST(PathMatrix, TaskNumbersOutOfRangeFromTheName) {
     EXPECT_TRUE(Contains(edge.out, "-> tn\n")) << edge.out;
     EXPECT_TRUE(Contains(edge.out, "# ADL STAT: tn 1(100.00%)")) << edge.out;
   }
+}
+
+// Label files form "R123" for trial 123; the task stays the two digits after
+// the T, so a caught fall is not filed under another task.
+TEST(PathMatrix, TrialNumbersOfThreeDigitsKeepTheirTask) {
+  TempDir dir;
+  WriteFile(dir.File("S06T25R102.csv"), KFallRecording(40));
+  WriteFile(dir.File("S06T10R101.csv"), KFallRecording(40));
+  WriteFile(dir.File("labels.csv"), std::string(kHeader) + "S06T25,fall,102,241,300\nS06T10,stumble,101,0,0\n");
+  const RunResult run = RunIn(dir.path(), "labels.csv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(Contains(run.out, "result S06T25R102.csv : 25,   0, 120, 150 -> fn\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "result S06T10R101.csv : 10,   0,   0,   0 -> tn\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "# DETECTION ERROR:\n\n  o 25: 1 (Forward fall while sitting, caused by fainting)\n"))
+      << run.out;
 }
 
 // --- Frames at the ends of the int range -----------------------------------
@@ -252,6 +296,25 @@ TEST(FrameMatrix, CommandLineFramesBeyondTheIntRange) {
   const RunResult run = RunIn(dir.path(), "-f S01T20R01.csv 99999999999 -99999999999");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(Contains(run.out, "result S01T20R01.csv : 20,   0, 2147483647, -2147483648 -> fn\n")) << run.out;
+}
+
+// Frames are read by the usual text-to-integer rules and used as read;
+// arguments those rules read only in part, or saturate, are named.
+TEST(FrameMatrix, FrameArgumentsThatAreNotPlainIntegersAreNamed) {
+  TempDir dir;
+  WriteFile(dir.File("S06T20R01.csv"), KFallRecording(40));
+  const RunResult as_read = RunIn(dir.path(), "-f S06T20R01.csv 6 1");
+  const RunResult exponent = RunIn(dir.path(), "-f S06T20R01.csv 6.5e1 1.04e2");
+  EXPECT_EQ(exponent.status, 0);
+  EXPECT_EQ(exponent.out, as_read.out);
+  EXPECT_EQ(exponent.err,
+            "tumblebench: the onset frame 6.5e1 is not a plain decimal integer; it is read as 6.\n"
+            "tumblebench: the impact frame 1.04e2 is not a plain decimal integer; it is read as 1.\n");
+  EXPECT_EQ(as_read.err, "");
+  EXPECT_EQ(RunIn(dir.path(), "-f S06T20R01.csv +120 -3").err, "");
+  EXPECT_EQ(RunIn(dir.path(), "-f S06T20R01.csv 99999999999 ' 12'").err,
+            "tumblebench: the onset frame 99999999999 lies beyond the int range; it is read as 2147483647.\n"
+            "tumblebench: the impact frame  12 is not a plain decimal integer; it is read as 12.\n");
 }
 
 // --- Model files ----------------------------------------------------------------

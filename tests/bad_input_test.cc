@@ -32,8 +32,7 @@ class BadInputTest : public ::testing::Test {
     EXPECT_EQ(ReplayDeviceRecording(path.c_str(), 0, 0), 0);
     EXPECT_EQ(ReplayKFallRecording(path.c_str(), 0, 0), 0);
     output_ = testing::internal::GetCapturedStdout();
-    const std::string trace = path.substr(0, path.size() - 4) + "_DSV.csv";
-    return ReadLines(trace).size();
+    return ReadLines(test_support::TraceOf(path)).size();
   }
 
   int Scored() const {

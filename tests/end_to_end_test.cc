@@ -33,6 +33,7 @@ using test_support::ReadFile;
 using test_support::ReadLines;
 using test_support::RunCommand;
 using test_support::TempDir;
+using test_support::TraceOf;
 using test_support::TumblebenchPath;
 
 const char kTraceHeader[] =
@@ -126,10 +127,6 @@ Trace ReadTrace(const std::string& path) {
   return trace;
 }
 
-std::string TraceName(const std::string& recording) {
-  return recording.substr(0, recording.size() - 4) + "_DSV.csv";
-}
-
 // A generated KFall data set with its labels.
 class GeneratedKFallSet : public ::testing::Test {
  protected:
@@ -198,7 +195,7 @@ class GeneratedKFallSet : public ::testing::Test {
 
       const int samples = (DataRows(r) + 1) / 2;
       expected_counts.insert(samples);
-      const Trace trace = ReadTrace(Folder(subject_of_.at(r)) + "/" + TraceName(r));
+      const Trace trace = ReadTrace(Folder(subject_of_.at(r)) + "/" + TraceOf(r));
       EXPECT_TRUE(trace.header_ok);
       EXPECT_TRUE(trace.seqno_ok);
       EXPECT_EQ(trace.rows, samples);
@@ -272,14 +269,14 @@ TEST_F(GeneratedKFallSet, SingleReplaysScoreARecordingAsTheWalkDoes) {
     EXPECT_EQ(ReportTotals(single.out).scored(), 1);
     EXPECT_EQ(ResultLines(single.out).at(name), verdicts.at(name));
     EXPECT_EQ(ProcessedCounts(single.out), std::vector<int>{(DataRows(name) + 1) / 2});
-    const Trace trace = ReadTrace(Folder(subject_of_.at(name)) + "/" + TraceName(name));
+    const Trace trace = ReadTrace(Folder(subject_of_.at(name)) + "/" + TraceOf(name));
     EXPECT_EQ(trace.labelled, label.impact / 2 - label.onset / 2);
 
     // Without frames nothing is labelled: no timing lines, every row X.
     const RunResult bare = RunIn(Folder(subject_of_.at(name)), std::string("-f ") + name);
     EXPECT_EQ(ReportTotals(bare.out).scored(), 1);
     EXPECT_EQ(bare.out.find("Detect : "), std::string::npos);
-    EXPECT_EQ(ReadTrace(Folder(subject_of_.at(name)) + "/" + TraceName(name)).labelled, 0);
+    EXPECT_EQ(ReadTrace(Folder(subject_of_.at(name)) + "/" + TraceOf(name)).labelled, 0);
   }
 }
 
@@ -318,7 +315,7 @@ TEST_F(GeneratedDeviceSet, TheDeviceWalkReplaysEveryListedRecording) {
       listed.insert(row.recording());
       SCOPED_TRACE(row.recording());
       const std::vector<DeviceRow> rows = ReadDeviceRows(folder + "/" + row.recording(), &malformed);
-      const Trace trace = ReadTrace(folder + "/" + TraceName(row.recording()));
+      const Trace trace = ReadTrace(folder + "/" + TraceOf(row.recording()));
       EXPECT_TRUE(trace.header_ok);
       ASSERT_EQ(trace.rows, static_cast<int>(rows.size()));
       EXPECT_EQ(trace.labelled, 0);
@@ -343,8 +340,8 @@ TEST_F(GeneratedDeviceSet, BothReadersFeedTheDetectorTheSameMotion) {
     ASSERT_EQ(device.status, 0);
     ASSERT_EQ(kfall.status, 0);
     EXPECT_EQ(ProcessedCounts(device.out), ProcessedCounts(kfall.out));
-    const Trace a = ReadTrace((device_.path() / subject / TraceName(name)).string());
-    const Trace b = ReadTrace((kfall_.path() / subject / TraceName(name)).string());
+    const Trace a = ReadTrace((device_.path() / subject / TraceOf(name)).string());
+    const Trace b = ReadTrace((kfall_.path() / subject / TraceOf(name)).string());
     ASSERT_EQ(a.rows, b.rows);
     for (int i = 0; i < a.rows; ++i) {
       for (int c = 0; c < 6; ++c) {

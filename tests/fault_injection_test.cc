@@ -3,14 +3,20 @@
 // that vanish or may not be read, label converters that fail. Each case must
 // be named on standard error, the run must go on to its report, and no trace
 // or result may be cut short without a word.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/test_support.h"
@@ -103,6 +109,30 @@ TEST(FaultInjection, SymbolicLinkInATracesPlaceIsNotFollowed) {
                      "is not followed); the recording is not scored.\n"
                      "tumblebench: no recording was scored.\n");
   EXPECT_EQ(ReadFile(dir.File("precious.txt")), "not a trace\n");
+  EXPECT_FALSE(Contains(run.out, "result ")) << run.out;
+}
+
+// A recording that is a link to its own trace name: creating the trace
+// would empty the recording.
+TEST(FaultInjection, TraceNameThatIsTheRecordingLeavesItUntouched) {
+  TempDir dir;
+  const std::string data = KFallRecording(60);
+  WriteFile(dir.File("S01T20R01_DSV.csv"), data);
+  fs::create_symlink("S01T20R01_DSV.csv", dir.File("S01T20R01.csv"));
+  WriteFile(dir.File("S01T20R02_DSV.csv"), data);
+  fs::create_hard_link(dir.File("S01T20R02_DSV.csv"), dir.File("S01T20R02.csv"));
+  WriteFile(dir.File("labels.csv"), std::string(kHeader) + "S01T20,fall,1,0,0\n,,2,0,0\n");
+
+  const RunResult run = RunTumblebench(dir.path(), "labels.csv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile(dir.File("S01T20R01_DSV.csv")), data);
+  EXPECT_EQ(ReadFile(dir.File("S01T20R02_DSV.csv")), data);
+  for (const char* trial : {"S01T20R01", "S01T20R02"}) {
+    EXPECT_TRUE(Contains(run.err, std::string("tumblebench: ") + trial + ".csv, its trace name " + trial +
+                                      "_DSV.csv is the recording itself, which is left untouched; the recording is "
+                                      "not scored.\n"))
+        << run.err;
+  }
   EXPECT_FALSE(Contains(run.out, "result ")) << run.out;
 }
 
@@ -231,21 +261,56 @@ TEST(FaultInjection, RecordingsAndFoldersThatVanishOrCannotBeReadMidWalk) {
       "printf \"%sS${n}T06,walk,1,0,0\\n,,2,0,0\\n,,3,0,0\\n\" '" + std::string(kHeader) + "' > ${s}_all.csv\n"
       "for other in ../SA*; do [ \"$other\" = \"../$s\" ] || rm -rf \"$other\"; done\n");
 
-  const RunResult run = RunTumblebench(root, "-r", program.string());
+  // One subject after another: the first one's converter removes the other.
+  const RunResult run = RunShell(root, "TUMBLEBENCH_JOBS=1 " + Quoted(program.string()) + " -r");
   EXPECT_EQ(run.status, 0);
   std::string first = Contains(run.out, "result S01T06R01.csv") ? "SA01" : "SA02";
   const std::string other = first == "SA01" ? "SA02" : "SA01";
   const std::string code = "S" + first.substr(2) + "T06";
   EXPECT_TRUE(Contains(run.out, "result " + code + "R01.csv : 06,")) << run.out;
   EXPECT_TRUE(Contains(run.out, "tumblebench: " + code + "R02.csv, not found.\n")) << run.out;
-  EXPECT_TRUE(Contains(run.err, code + "R03.csv, read error; its trace is incomplete and the recording is not "
-                                       "scored.")) << run.err;
+  // A folder in a recording's place is refused before anything is read or
+  // a trace is made for it.
+  EXPECT_TRUE(Contains(run.out, "tumblebench: " + code + "R03.csv, not found.\n")) << run.out;
+  EXPECT_TRUE(Contains(run.err, code + "R03.csv, is a folder, not a regular file; the recording is not scored."))
+      << run.err;
+  EXPECT_FALSE(fs::exists(root / first / (code + "R03_DSV.csv")));
   EXPECT_TRUE(Contains(run.err, (root / other).string() + ", the subject folder cannot be entered (No such file "
                                                            "or directory); skipped.") ||
               Contains(run.err, (root / other).string() + ", cannot be examined"))
       << run.err;
   EXPECT_EQ(Count(run.out, "result "), 1u) << run.out;
   EXPECT_TRUE(Contains(run.out, "# ADL STAT: tn 1(100.00%)")) << run.out;
+}
+
+// A FIFO in the place of a recording or of a label file would hold the run
+// up until some writer came; it is refused without being opened.
+TEST(FaultInjection, FifosAndOtherNonRegularFilesAreRefusedWithoutWaiting) {
+  TempDir dir;
+  const fs::path root = fs::canonical(dir.path());
+  fs::create_directories(root / "SA01");
+  fs::create_directories(root / "SA02");
+  WriteFile((root / "SA01" / "SA01_all.csv").string(), std::string(kHeader) + "S01T06,walk,1,0,0\n,,2,0,0\n,,3,0,0\n");
+  WriteFile((root / "SA01" / "S01T06R01.csv").string(), KFallRecording(60));
+  ASSERT_EQ(mkfifo((root / "SA01" / "S01T06R02.csv").c_str(), 0644), 0);
+  WriteFile((root / "SA01" / "S01T06R03.csv").string(), KFallRecording(60));
+  ASSERT_EQ(mkfifo((root / "SA02" / "SA02_all.csv").c_str(), 0644), 0);
+
+  // timeout(1) ends a run that waits on a FIFO.
+  const RunResult run = RunShell(root, "timeout 60 " + Quoted(TumblebenchPath()) + " -r");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(Contains(run.out, "tumblebench: S01T06R02.csv, not found.\n")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "tumblebench: S01T06R02.csv, is a FIFO, not a regular file; the recording is not "
+                                "scored.\n"))
+      << run.err;
+  EXPECT_FALSE(fs::exists(root / "SA01" / "S01T06R02_DSV.csv"));
+  EXPECT_EQ(Count(run.out, "result S01T06R0"), 2u) << run.out;
+  // The FIFO label file counts as there: no converter, one message.
+  EXPECT_TRUE(Contains(run.err, "tumblebench: SA02_all.csv, the label file is a FIFO, not a regular file; "
+                                "skipped.\n"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.err, "kfall_label")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "no label file")) << run.err;
 }
 
 // Root reads and writes anything, so the permission cases run the program
@@ -381,6 +446,147 @@ TEST(FaultInjection, LabelConverterThatFailsOrHangsUpIsReported) {
   EXPECT_TRUE(Contains(run.out, "result S05T20R01.csv : 20,")) << run.out;
   EXPECT_EQ(Count(run.out, "result "), 2u) << run.out;
   EXPECT_FALSE(Contains(run.err, "SA05")) << run.err;
+}
+
+// True while pid names a process that has not ended (a zombie has).
+bool IsRunning(pid_t pid) {
+  if (kill(pid, 0) != 0) return false;
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t name_end = stat.rfind(')');
+  return name_end == std::string::npos || name_end + 2 >= stat.size() || stat[name_end + 2] != 'Z';
+}
+
+// Waits up to `seconds` for `condition`.
+template <class Condition>
+bool Eventually(double seconds, Condition condition) {
+  const auto start = std::chrono::steady_clock::now();
+  while (!condition()) {
+    if (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > seconds) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// A converter that never ends is stopped at the time limit, with whatever
+// it started (here a helper that ignores SIGTERM), and the walk goes on.
+TEST(FaultInjection, LabelConverterPastItsTimeLimitIsStopped) {
+  TempDir dir;
+  const fs::path root = fs::canonical(dir.path()) / "data";
+  fs::create_directories(root / "SA01");
+  fs::create_directories(root / "SA02");
+  WriteFile((root / "SA02" / "SA02_all.csv").string(), std::string(kHeader) + "S02T06,walk,1,0,0\n");
+  WriteFile((root / "SA02" / "S02T06R01.csv").string(), KFallRecording(60));
+  const fs::path program = InstallWithConverter(dir.path(),
+                                                "#!/bin/sh\n"
+                                                "trap '' TERM\n"
+                                                "sleep 30 &\n"
+                                                "echo $! > ../helper.pid\n"
+                                                "wait\n");
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult run = RunShell(
+      root, "TUMBLEBENCH_KFALL_LABEL_TIMEOUT=0.3 timeout 60 " + Quoted(program.string()) + " -r");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_LT(seconds, 15.0);
+  EXPECT_TRUE(Contains(run.err, "tumblebench: SA01, kfall_label SA01_down.csv did not finish within 0.3 s and was "
+                                "stopped; its label file may be incomplete.\n"))
+      << run.err;
+  EXPECT_TRUE(Contains(run.err, "SA01/SA01_all.csv, no label file; subject skipped.\n")) << run.err;
+  EXPECT_TRUE(Contains(run.out, "result S02T06R01.csv : 06,")) << run.out;
+  const int helper = std::atoi(ReadFile((root / "helper.pid").string()).c_str());
+  ASSERT_GT(helper, 0);
+  EXPECT_TRUE(Eventually(5.0, [&] { return !IsRunning(helper); })) << "the converter's helper outlived the limit";
+}
+
+// Starts program with one argument in dir as the leader of a process group
+// of its own, as a shell with job control starts a command, with default
+// signal dispositions and its output in out_file and err_file.
+pid_t StartAsJob(const fs::path& dir, const std::string& program, const std::string& argument,
+                 const std::string& out_file, const std::string& err_file) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) signal(signal_number, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0 ||
+        chdir(dir.c_str()) != 0) {
+      _exit(127);
+    }
+    execl(program.c_str(), program.c_str(), argument.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pid > 0) setpgid(pid, pid);
+  return pid;
+}
+
+// Ctrl-C (SIGINT to the whole foreground group) or a SIGTERM to tumblebench
+// alone while a converter runs: the converter and what it started end, and
+// so does the run, by that signal and without a report.
+TEST(FaultInjection, InterruptDuringALabelConversionStopsTheRun) {
+  struct Case {
+    const char* what;
+    int signal_number;
+    bool whole_group;
+  } cases[] = {{"Ctrl-C", SIGINT, true}, {"termination request", SIGTERM, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const fs::path root = fs::canonical(dir.path()) / "data";
+    fs::create_directories(root / "SA01");
+    WriteFile((root / "SA01" / "S01T06R01.csv").string(), KFallRecording(60));
+    // The helper is started in the background, so it ignores SIGINT.
+    const fs::path program = InstallWithConverter(dir.path(),
+                                                  "#!/bin/sh\n"
+                                                  "sleep 30 &\n"
+                                                  "echo $! > ../helper.tmp\n"
+                                                  "mv ../helper.tmp ../helper.pid\n"
+                                                  "wait\n");
+    const pid_t harness = StartAsJob(root, program.string(), "-r", dir.File("out"), dir.File("err"));
+    ASSERT_GT(harness, 0);
+    const fs::path helper_file = root / "helper.pid";
+    const bool started = Eventually(20.0, [&] { return fs::exists(helper_file); });
+    if (started) kill(c.whole_group ? -harness : harness, c.signal_number);
+    int status = 0;
+    const bool ended = Eventually(20.0, [&] { return waitpid(harness, &status, WNOHANG) == harness; });
+    if (!ended) {
+      kill(-harness, SIGKILL);
+      waitpid(harness, &status, 0);
+    }
+    ASSERT_TRUE(started) << "the converter never ran; stderr: " << ReadFile(dir.File("err"));
+    ASSERT_TRUE(ended) << "the run went on after the signal";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal_number) << "wait status " << status;
+    EXPECT_FALSE(Contains(ReadFile(dir.File("out")), "# ADL STAT")) << ReadFile(dir.File("out"));
+    EXPECT_TRUE(Contains(ReadFile(dir.File("err")), "tumblebench: SA01, interrupted by signal " +
+                                                        std::to_string(c.signal_number) +
+                                                        " while kfall_label SA01_down.csv ran; the run is stopped.\n"))
+        << ReadFile(dir.File("err"));
+    const pid_t helper = std::atoi(ReadFile(helper_file.string()).c_str());
+    ASSERT_GT(helper, 0);
+    EXPECT_TRUE(Eventually(5.0, [&] { return !IsRunning(helper); })) << "the converter's helper is still running";
+  }
+}
+
+// A converter that dies of SIGINT was interrupted: the run stops there
+// rather than go on to a report that is missing the subject.
+TEST(FaultInjection, ConverterDyingOfAnInterruptStopsTheRun) {
+  TempDir dir;
+  const fs::path root = fs::canonical(dir.path()) / "data";
+  for (const char* subject : {"SA01", "SA02"}) fs::create_directories(root / subject);
+  const fs::path program = InstallWithConverter(dir.path(), "#!/bin/sh\nkill -INT $$\nsleep 5\n");
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(std::string("jobs ") + jobs);
+    const RunResult run = RunShell(root, std::string("TUMBLEBENCH_JOBS=") + jobs + " " + Quoted(program.string()) + " -r");
+    EXPECT_NE(run.status, 0);
+    EXPECT_FALSE(Contains(run.out, "# ADL STAT")) << run.out;
+    // One process stops at the first subject; workers may have started both.
+    const size_t interrupted = Count(run.err, "was interrupted (signal 2); the run is stopped.\n");
+    EXPECT_TRUE(jobs[0] == '1' ? interrupted == 1u : interrupted >= 1u) << run.err;
+    EXPECT_FALSE(Contains(run.err, "the report is incomplete")) << run.err;
+  }
 }
 
 }  // namespace

@@ -257,6 +257,22 @@ TEST_F(KFallLabelTest, UnmatchedTrialsAreKeptWithAWarning) {
   EXPECT_EQ(down[3], "S06T20,Forward fall,5,10,20");
 }
 
+// A line break typed into a description cell (Alt+Enter) would come out as a
+// quoted field over two lines, which the harness reads as two broken lines.
+TEST_F(KFallLabelTest, LineBreaksInDescriptionsBecomeSpaces) {
+  WriteWorkbook(labels_ / "SA06_label.xlsx",
+                {kSheetHeader, "('F01 (20)', 'Forward fall\\nwhen trying to sit down', 1, 130, 208)",
+                 "('F06 (25)', 'Forward fall while sitting,\\r\\ncaused by fainting', 2, 116, 220)"});
+  const ToolRun run = RunConverter(subject_, "SA06_down.csv");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Label("down"), std::string(kHeader) +
+                               "\n"
+                               "S06T20,Forward fall when trying to sit down,1,130,208\n"
+                               "S06T20,Forward fall when trying to sit down,2,0,0\n"
+                               "S06T25,\"Forward fall while sitting, caused by fainting\",2,116,220\n"
+                               "S06T25,\"Forward fall while sitting, caused by fainting\",3,0,0\n");
+}
+
 // --- The real KFall spreadsheets and recordings ------------------------------
 
 class RealKFallTest : public ::testing::Test {

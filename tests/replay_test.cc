@@ -185,27 +185,6 @@ TEST_F(ReplayTest, OverlongLinesArriveInPiecesWithoutHarm) {
   EXPECT_NE(out.find(" data, processed.\n"), std::string::npos);
 }
 
-TEST_F(ReplayTest, TaskNumberComesFromTheNameAndShortNamesGetNone) {
-  EXPECT_EQ(TaskNumberFromPath("/x/S06T20R01.csv"), 20);
-  EXPECT_EQ(TaskNumberFromPath("S06T07R01.csv"), 7);
-  EXPECT_EQ(TaskNumberFromPath("T35R01.csv"), 35);
-  EXPECT_EQ(TaskNumberFromPath("R1.csv"), -1);
-  EXPECT_EQ(TaskNumberFromPath("walk01.csv"), 10 * ('a' - '0') + ('l' - '0'));
-}
-
-TEST(TraceNameTest, ReplacesTheLastFourCharacters) {
-  char name[64];
-  ASSERT_TRUE(FormTraceName("walk01.csv", name, sizeof(name)));
-  EXPECT_STREQ(name, "walk01_DSV.csv");
-  ASSERT_TRUE(FormTraceName("walk01.txt", name, sizeof(name)));
-  EXPECT_STREQ(name, "walk01_DSV.csv");
-  ASSERT_TRUE(FormTraceName(".csv", name, sizeof(name)));
-  EXPECT_STREQ(name, "_DSV.csv");
-  EXPECT_FALSE(FormTraceName("abc", name, sizeof(name)));
-  EXPECT_FALSE(FormTraceName("walk01.csv", name, 14));
-  EXPECT_TRUE(FormTraceName("walk01.csv", name, 15));
-}
-
 TEST(TraceFileTest, WriteFailuresAreReportedAtClose) {
   FILE* full = std::fopen("/dev/full", "w");
   if (full == nullptr) GTEST_SKIP() << "/dev/full is not available";

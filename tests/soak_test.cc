@@ -184,9 +184,9 @@ TEST(Soak, HundredsOfRecordingsEachScoredOnceWithFlatMemory) {
   // Every trace holds its title line and one row per sample fed.
   for (const std::string& recording : large.recordings) {
     const std::string name = fs::path(recording).filename().string();
-    const fs::path trace = large_root / fs::path(recording).parent_path() / (name.substr(0, name.size() - 4) + "_DSV.csv");
+    const std::string trace = test_support::TraceOf((large_root / recording).string());
     ASSERT_GT(samples[name], 0) << name;
-    EXPECT_EQ(ReadLines(trace.string()).size(), static_cast<size_t>(samples[name]) + 1) << trace;
+    EXPECT_EQ(ReadLines(trace).size(), static_cast<size_t>(samples[name]) + 1) << trace;
   }
 
   // Six times the recordings in the same footprint: nothing is kept per

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "harness/recording_path.h"
+
 namespace test_support {
 
 TempDir::TempDir() {
@@ -52,6 +54,12 @@ std::string KFallRecording(int rows, double ax, double ay, double az, double gx,
     text += line;
   }
   return text;
+}
+
+std::string TraceOf(const std::string& recording) {
+  RecordingPath names;
+  ParseRecordingPath(recording.c_str(), &names);
+  return names.trace_name;
 }
 
 std::string RunCommand(const std::string& command, int* status) {

@@ -32,6 +32,9 @@ std::vector<std::string> ReadLines(const std::string& path);
 std::string KFallRecording(int rows, double ax = 0.0, double ay = -1.0, double az = 0.0,
                            double gx = 0.0, double gy = 0.0, double gz = 0.0);
 
+// The trace a replay of `recording` writes, as the replay names it.
+std::string TraceOf(const std::string& recording);
+
 // Runs a command line through the shell and returns its standard output;
 // *status receives the exit status.
 std::string RunCommand(const std::string& command, int* status);

@@ -19,9 +19,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "harness/recording_path.h"
 #include "harness/recording_reader.h"
 #include "harness/run_model.h"
-#include "harness/trace_file.h"
+#include "harness/sample_stream.h"
 #include "tumblix/display_name.h"
 #include "tumblix/tumblix.h"
 
@@ -67,7 +68,9 @@ int Dump(const char* recording_path, const char* output_path) {
     return 1;
   }
 
-  tumblix_set_display_name(recording_path);
+  RecordingPath names;
+  ParseRecordingPath(recording_path, &names);
+  tumblix_set_display_name(names.display_name);
   TumblixConfig cfg;
   tumblix_default_config(&cfg);
   // The classifier keeps pointers into its own arena: the detector stays in

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "harness/sample_stream.h"
-#include "harness/trace_file.h"
 
 namespace fs = std::filesystem;
 

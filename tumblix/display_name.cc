@@ -6,12 +6,8 @@ namespace {
 char g_display_name[kDisplayNameLength + 1] = "";
 }
 
-void tumblix_set_display_name(const char* recording_path) {
-  const size_t length = std::strlen(recording_path);
-  const char* tail = length > static_cast<size_t>(kDisplayNameLength)
-                         ? recording_path + (length - kDisplayNameLength)
-                         : recording_path;
-  std::strncpy(g_display_name, tail, kDisplayNameLength);
+void tumblix_set_display_name(const char* display_name) {
+  std::strncpy(g_display_name, display_name, kDisplayNameLength);
   g_display_name[kDisplayNameLength] = '\0';
 }
 

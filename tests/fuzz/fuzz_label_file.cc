@@ -76,8 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Recordings named by a label file open in the current directory; the
   // fuzzer's own corpus paths may be relative to the one it started in.
   if (chdir(fuzz_support::ScratchDir().c_str()) != 0) __builtin_trap();
-  // Every replay is scored at most once, and only for a line of the file.
-  const int lines = static_cast<int>(std::count(data, data + size, '\n')) + 1;
+  // Every replay is scored at most once, and only for a line of the file;
+  // every line but the last ends in an LF or a CR (lone CRs end lines in a
+  // file whose header ends in one).
+  const int lines = static_cast<int>(std::count(data, data + size, '\n') + std::count(data, data + size, '\r')) + 1;
 
   std::memset(ProcessEvalStats(), 0, sizeof(EvalStats));
   QuietStderr(true);

@@ -76,10 +76,22 @@ class DataSetRun(unittest.TestCase):
         with open(os.path.join(self.out, "summary.html")) as f:
             page = f.read()
         images = re.findall(r'src="data:image/png;base64,([A-Za-z0-9+/=]+)"', page)
-        self.assertEqual(len(images), 6)
+        self.assertEqual(len(images), 8)
         for data in images:
             assert_png(self, base64.b64decode(data))
         self.assertIn("S01T25R01.csv", page)   # the missing trial is named
+
+    def test_unlabelled_fall_is_detected_without_timing(self):
+        # S01T33R01 has frames 0 0: the harness scores its detection late.
+        rows = {r["path"]: r for r in read_csv(os.path.join(self.out, "results.csv"))}
+        row = rows["S01T33R01.csv"]
+        self.assertEqual((row["outcome"], row["finding"], row["labelled"]), ("late", "detected, timing unknown", "0"))
+        self.assertEqual((row["lead_samples"], row["latency_samples"]), ("", ""))
+        timing = read_csv(os.path.join(self.out, "timing.csv"))[0]
+        falls = [r for r in rows.values() if r["class"] == "fall"]
+        self.assertEqual((int(timing["labelled"]), int(timing["late"]), int(timing["unlabelled"])),
+                         (len(falls) - 1, sum(r["outcome"] == "late" for r in falls) - 1, 1))
+        self.assertIn("detected, timing unknown 1, missed 0", self.proc.stdout)
 
     def test_text_figures(self):
         counters = support.report_counters(self.text)
@@ -94,6 +106,38 @@ class DataSetRun(unittest.TestCase):
         self.assertIn("sensitivity    %s%%" % down, text)
         self.assertIn("specificity    %s%%" % adl, text)
         self.assertIn("not found          1  (S01T25R01.csv)", text)
+
+
+class Estimates(unittest.TestCase):
+    """Interval and test values checked against published or hand-worked figures."""
+
+    def test_wilson_interval(self):
+        from tumblebench_logs.estimates import wilson_interval
+        for (k, n), (low, high) in {(218, 218): (0.98268, 1.0), (5, 10): (0.23659, 0.76341),
+                                    (0, 10): (0.0, 0.27753)}.items():
+            got = wilson_interval(k, n)
+            self.assertAlmostEqual(got[0], low, places=5, msg=(k, n))
+            self.assertAlmostEqual(got[1], high, places=5, msg=(k, n))
+        self.assertIsNone(wilson_interval(0, 0))
+
+    def test_mcnemar_exact(self):
+        from tumblebench_logs.estimates import mcnemar_exact
+        # n = 10 discordant pairs, 1 against 9: 2 * (1 + 10) / 2**10.
+        self.assertEqual(mcnemar_exact(1, 9), 22 / 1024)
+        self.assertEqual(mcnemar_exact(9, 1), 22 / 1024)
+        self.assertEqual((mcnemar_exact(0, 0), mcnemar_exact(5, 5)), (1.0, 1.0))
+        # 1100 discordant pairs: 2**1100 is beyond floats; the normal
+        # approximation with continuity correction gives 0.567.
+        self.assertAlmostEqual(mcnemar_exact(540, 560), 0.567, delta=0.005)
+
+    def test_bootstrap_resamples_whole_subjects(self):
+        from tumblebench_logs.estimates import bootstrap_interval
+        # Equal subjects give their common rate whatever is drawn; a
+        # recording-level bootstrap would spread around it.
+        self.assertEqual(bootstrap_interval([(9, 10)] * 3), (0.9, 0.9))
+        self.assertEqual(bootstrap_interval([(10, 10), (0, 10)]), (0.0, 1.0))
+        spread = [(10, 10), (9, 10), (7, 10), (10, 10), (4, 10)]
+        self.assertEqual(bootstrap_interval(spread, seed=3), bootstrap_interval(spread, seed=3))
 
 
 class GeneratedDataSetRun(unittest.TestCase):

@@ -21,6 +21,8 @@ from dataclasses import dataclass
 
 import numpy as np
 
+from .stats import outcome_of
+
 F32 = np.float32
 
 # The rules' thresholds, as the detector holds them.
@@ -140,21 +142,9 @@ class RuleInputs:
         return frames, modes
 
 
-def score_outcome(task, frame, onset, impact):
-    """The outcome the harness gives a recording: 'good', 'soso', 'early',
-    'late' or 'fn' for a fall task (20 to 34), 'tn' or 'fp' otherwise, with
-    the first detection's 0-based frame (<= 0: none) and the onset and
-    impact as sample indexes."""
-    detected = frame > 0
-    if not 20 <= task <= 34:
-        return "fp" if detected else "tn"
-    if not detected:
-        return "fn"
-    if frame < onset:
-        return "early"
-    if frame >= impact:
-        return "late"
-    return "good" if impact - frame >= 5 else "soso"
+# The outcome the harness gives a recording from its task, first detection
+# (0-based frame, <= 0 for none), onset and impact.
+score_outcome = outcome_of
 
 
 def shifted_score(p, shift=0.0, scale=1.0):

@@ -2,62 +2,63 @@
 text summary."""
 
 import csv
-import re
+import functools
 import statistics
 from collections import Counter, OrderedDict
 from dataclasses import dataclass
 
+from . import breakdowns, estimates, research_text, run_folder, tasks
 from . import stats as stats_mod
-from . import tasks
-
-_NAME = re.compile(r"S(?P<subject>\d+)T(?P<task>\d+)R(?P<trial>-?\d+)\.[^./\\]*$")
+from .dataset_tables import name_parts, recording_key
+from .plotting import shorten
 
 CSV_COLUMNS = ("path", "subject", "task", "trial", "class", "activity", "detected", "first_frame",
                "first_mode", "onset", "impact", "outcome", "lead_samples", "lead_ms", "detections",
-               "samples", "trace")
+               "samples", "trace", "subject_folder", "age_group", "labelled", "finding", "latency_samples",
+               "duration_s")
 
 
-def name_parts(path):
-    """Subject and trial from a KFall-style recording name (S06T20R01.csv);
-    None for names of another form."""
-    m = _NAME.search(path)
-    if not m:
-        return None, None
-    return int(m.group("subject")), int(m.group("trial"))
-
-
-def csv_row(rec):
+def csv_row(rec, context):
     subject, trial = name_parts(rec.path)
     detected = rec.detected
+    lead = breakdowns.lead_samples(rec)
+    latency = breakdowns.latency_samples(rec)
+    entry = context.recordings.get(recording_key(rec.path), {})
     return OrderedDict((
         ("path", rec.path),
         ("subject", "" if subject is None else "S%02d" % subject),
         ("task", rec.task),
         ("trial", "" if trial is None else trial),
         ("class", tasks.task_class(rec.task)),
-        ("activity", tasks.task_name(rec.task)),
+        ("activity", context.activity_of(rec) or tasks.task_name(rec.task)),
         ("detected", int(detected)),
         ("first_frame", rec.first_frame if detected else ""),
         ("first_mode", rec.first_mode if detected else ""),
         ("onset", rec.onset),
         ("impact", rec.impact),
         ("outcome", rec.outcome),
-        ("lead_samples", "" if rec.lead_samples is None else rec.lead_samples),
-        ("lead_ms", "" if rec.lead_ms is None else rec.lead_ms),
+        ("lead_samples", "" if lead is None else lead),
+        ("lead_ms", "" if lead is None else lead * breakdowns.MS_PER_SAMPLE),
         # Counted from the detector's own lines; a log cut before them, or
         # filtered, leaves them out, and the count is then left empty.
         ("detections", len(rec.detections) if rec.evaluated else ("" if detected else 0)),
         ("samples", "" if rec.samples is None else rec.samples),
         ("trace", rec.trace or ""),
+        ("subject_folder", entry.get("subject", "")),
+        ("age_group", context.group_of(rec) or ""),
+        ("labelled", "" if not rec.is_fall else int(not breakdowns.is_unlabelled_fall(rec))),
+        ("finding", breakdowns.finding(rec)),
+        ("latency_samples", "" if latency is None else latency),
+        ("duration_s", "" if rec.samples is None else "%.2f" % (rec.samples / breakdowns.SAMPLES_PER_SECOND)),
     ))
 
 
-def write_csv(log, path):
+def write_csv(summary, path):
     with open(path, "w", newline="", encoding="utf-8", errors="surrogateescape") as f:
         writer = csv.DictWriter(f, fieldnames=CSV_COLUMNS)
         writer.writeheader()
-        for rec in log.scored:
-            writer.writerow(csv_row(rec))
+        for rec in summary.log.scored:
+            writer.writerow(csv_row(rec, summary.context))
 
 
 @dataclass
@@ -65,6 +66,17 @@ class Summary:
     log: object
     stats: object
     check: object
+    context: object
+    bootstrap: tuple = (estimates.BOOTSTRAP_RESAMPLES, estimates.BOOTSTRAP_SEED)
+
+    @property
+    def name(self):
+        return self.context.name
+
+    @functools.cached_property
+    def research(self):
+        resamples, seed = self.bootstrap
+        return breakdowns.research(self.log.scored, self.context, resamples, seed)
 
     @property
     def falls(self):
@@ -107,6 +119,7 @@ class Summary:
     def headline(self):
         """The headline figures, name -> value; rates in percent (float)."""
         s = self.stats
+        r = self.research.overall
         def pct(count, total):
             # A rate over no recordings is not 0 %, it does not exist.
             return stats_mod.percentage(count, total) if total else None
@@ -117,19 +130,28 @@ class Summary:
             ("ADL", self.adls),
             ("tp", s.tp), ("fn", s.fn), ("tn", s.tn), ("fp", s.fp),
             ("good", s.good), ("soso", s.soso[0]), ("early", s.early), ("late", s.late),
+            ("unlabelled falls", r.unlabelled_detected + r.unlabelled_missed),
             ("sensitivity %", pct(s.tp, self.falls)),
             ("specificity %", pct(s.tn, self.adls)),
-            ("in time %", pct(s.good + s.soso[0], self.falls)),
+            # Shares of timing are over the falls that have a label.
+            ("in time %", pct(s.good + s.soso[0], r.labelled_falls)),
             ("ok %", pct(s.ok, s.scored)),
             ("troublemakers %", pct(s.troublemakers, s.scored)),
+            ("false alarms /h", r.false_alarms_per_hour),
             ("median lead ms", statistics.median(lead) if lead else None),
             ("mean lead ms", statistics.fmean(lead) if lead else None),
         ))
 
 
-def summarize(log):
+def summarize(log, context=None, bootstrap=None):
+    """The summary of a parsed log; `context` (a RunContext) adds what the
+    run folder knows, `bootstrap` is (resamples, seed)."""
     s = stats_mod.accumulate(log.scored)
-    return Summary(log=log, stats=s, check=stats_mod.check_report(log, s))
+    context = context or run_folder.RunContext(name=log.source)
+    summary = Summary(log=log, stats=s, check=stats_mod.check_report(log, s), context=context)
+    if bootstrap:
+        summary.bootstrap = bootstrap
+    return summary
 
 
 def format_value(name, value):
@@ -137,13 +159,11 @@ def format_value(name, value):
         return "n/a"
     if name.endswith("%"):
         return "%.2f%%" % value
+    if name.endswith("/h"):
+        return "%.2f" % value
     if isinstance(value, float):
         return "%.1f" % value
     return str(value)
-
-
-def _clip(text, width):
-    return text if len(text) <= width else text[:width - 3] + "..."
 
 
 def _ratio(count, total):
@@ -153,7 +173,9 @@ def _ratio(count, total):
 def text_summary(summary):
     log, s = summary.log, summary.stats
     h = summary.headline()
-    out = ["tumblebench run summary%s" % (": " + log.source if log.source else "")]
+    research = summary.research
+    out = ["tumblebench run summary%s" % (": " + summary.name if summary.name else "")]
+    out += research_text.provenance_lines(summary.context.manifest)
     out.append("  recordings scored  %d  (falls %d, ADL %d)" % (s.scored, summary.falls, summary.adls))
     if log.not_found:
         out.append("  not found          %d  (%s)" % (len(log.not_found),
@@ -167,10 +189,15 @@ def text_summary(summary):
     out.append("  confusion      detected  not detected")
     out.append("    falls        %8d  %12d" % (s.tp, s.fn))
     out.append("    ADL          %8d  %12d" % (s.fp, s.tn))
-    out.append("  sensitivity    %s" % format_value("%", h["sensitivity %"]))
-    out.append("  specificity    %s" % format_value("%", h["specificity %"]))
-    out.append("  falls          good %d, soso %d, early %d, late %d, fn %d; in time %s"
-               % (s.good, s.soso[0], s.early, s.late, s.fn, format_value("%", h["in time %"])))
+    out.append("  sensitivity    %s%s" % (format_value("%", h["sensitivity %"]),
+                                        research_text.interval_text(research.overall.sensitivity_interval,
+                                                                    research.sensitivity_bootstrap,
+                                                                    research.bootstrap_subjects)))
+    out.append("  specificity    %s%s" % (format_value("%", h["specificity %"]),
+                                        research_text.interval_text(research.overall.specificity_interval,
+                                                                    research.specificity_bootstrap,
+                                                                    research.bootstrap_subjects)))
+    out += research_text.fall_lines(summary)
     out.append("  all            ok %s, soso %s, troublemakers %s"
                % (_ratio(s.ok, s.scored), _ratio(s.soso[0], s.scored), _ratio(s.troublemakers, s.scored)))
     lead = summary.lead_ms
@@ -180,18 +207,19 @@ def text_summary(summary):
                       min(lead), max(lead)))
     else:
         out.append("  lead time      no in-time detections")
+    out += research_text.breakdown_lines(summary)
     fa = summary.false_alarms()
     if fa:
         out.append("")
         out.append("  false alarms per activity type")
         for t, n, total in fa:
-            out.append("    %-60s %s" % (_clip(tasks.type_label(t), 60), _ratio(n, total)))
+            out.append("    %-60s %s" % (shorten(tasks.type_label(t), 60), _ratio(n, total)))
     miss = summary.misses()
     if miss:
         out.append("")
         out.append("  misses per fall type")
         for t, n, total in miss:
-            out.append("    %-60s %s" % (_clip(tasks.type_label(t), 60), _ratio(n, total)))
+            out.append("    %-60s %s" % (shorten(tasks.type_label(t), 60), _ratio(n, total)))
     modes = summary.first_modes()
     out.append("")
     if modes:
@@ -210,6 +238,6 @@ def text_summary(summary):
         if names:
             out.append("    report says:       " + ", ".join("%s %d" % (k, stated[k]) for k in names))
             out.append("    result lines give: " + ", ".join("%s %d" % (k, rebuilt[k]) for k in names))
-    for note in log.notes:
+    for note in log.notes + summary.context.notes:
         out.append("  note: " + note)
     return "\n".join(out) + "\n"

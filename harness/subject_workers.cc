@@ -1,0 +1,306 @@
+#include "harness/subject_workers.h"
+
+#include <sched.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "harness/eval_stats.h"
+#include "harness/exit_status.h"
+#include "harness/file_utils.h"
+
+namespace {
+
+// Subjects whose output waits for an earlier, slower one are held in
+// temporary files; this bounds how far the workers may run ahead of the
+// subject whose output is written next.
+constexpr size_t kMinimumLookahead = 64;
+constexpr size_t kCopyBufferSize = 1 << 16;
+
+// Signals that ask the whole run to stop; the workers are stopped the same
+// way before the parent ends by that signal.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr size_t kStopSignalCount = std::size(kStopSignals);
+
+volatile sig_atomic_t g_stop_signal = 0;
+bool g_incomplete = false;
+
+void NoteStopSignal(int signal_number) { g_stop_signal = signal_number; }
+
+// What a worker hands back, in memory shared with the parent. `finished` is
+// set last, so a worker that died on the way leaves it 0.
+struct WorkerReport {
+  EvalStats stats;
+  int32_t entered;
+  int32_t finished;
+};
+
+struct Worker {
+  pid_t pid = -1;
+  FILE* output = nullptr;          // the worker's standard output
+  WorkerReport* report = nullptr;  // shared with the worker
+  bool ended = false;
+  bool lost = false;  // ended without this process seeing how
+  int status = 0;
+};
+
+// Makes the subject folder the current directory and runs the visit; false
+// when the folder cannot be entered.
+bool EnterAndVisit(const SubjectFolder& subject, SubjectVisitor visit, void* context) {
+  if (!ChangeDir(subject.path.c_str())) {
+    std::fprintf(stderr, "tumblebench: %s, the subject folder cannot be entered (%s); skipped.\n",
+                 subject.path.c_str(), std::strerror(errno));
+    return false;
+  }
+  visit(subject.name.c_str(), context);
+  return true;
+}
+
+void AddEvalStats(EvalStats* into, const EvalStats& from) {
+  // Every field is a count, so a run's statistics are the sum of its parts.
+  static_assert(sizeof(EvalStats) % sizeof(int32_t) == 0, "EvalStats holds int32 counters only");
+  int32_t* to = reinterpret_cast<int32_t*>(into);
+  const int32_t* add = reinterpret_cast<const int32_t*>(&from);
+  for (size_t i = 0; i < sizeof(EvalStats) / sizeof(int32_t); ++i) to[i] += add[i];
+}
+
+// An unnamed file for a worker's standard output, in TMPDIR (or /tmp).
+FILE* TemporaryOutput() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string pattern = std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/tumblebench-XXXXXX";
+  const int fd = mkstemp(&pattern[0]);
+  if (fd < 0) return nullptr;
+  unlink(pattern.c_str());
+  FILE* file = fdopen(fd, "w+");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+class WorkerPool {
+ public:
+  WorkerPool(const std::vector<SubjectFolder>& subjects, SubjectVisitor visit, void* context)
+      : subjects_(subjects), visit_(visit), context_(context), workers_(subjects.size()) {}
+
+  // Runs every subject; returns the number whose folder was entered.
+  int Run(int jobs) {
+    CatchStopSignals();
+    const size_t lookahead = std::max(kMinimumLookahead, static_cast<size_t>(jobs) * 4);
+    size_t next_start = 0;
+    while (next_emit_ < subjects_.size()) {
+      if (g_stop_signal != 0) StopEverything();
+      while (!serial_ && active_ < jobs && next_start < subjects_.size() && next_start < next_emit_ + lookahead) {
+        if (!Start(next_start)) break;
+        ++next_start;
+      }
+      if (active_ > 0) WaitForOne();
+      EmitReady();
+      if (serial_ && active_ == 0 && next_emit_ == next_start) {
+        // No worker could be started: the rest run here, in order.
+        RestoreStopSignals();
+        for (; next_start < subjects_.size(); ++next_start, ++next_emit_) {
+          if (EnterAndVisit(subjects_[next_start], visit_, context_)) ++entered_;
+        }
+        return entered_;
+      }
+    }
+    RestoreStopSignals();
+    return entered_;
+  }
+
+ private:
+  void CatchStopSignals() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof(action));
+    action.sa_handler = NoteStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &action, &saved_[i]);
+  }
+
+  void RestoreStopSignals() {
+    for (size_t i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &saved_[i], nullptr);
+  }
+
+  bool Start(size_t index) {
+    Worker& w = workers_[index];
+    w.output = TemporaryOutput();
+    void* shared = mmap(nullptr, sizeof(WorkerReport), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    w.report = shared == MAP_FAILED ? nullptr : static_cast<WorkerReport*>(shared);
+    // Whatever this process has buffered must not be written twice.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    w.pid = (w.output != nullptr && w.report != nullptr) ? fork() : -1;
+    if (w.pid == 0) RunWorker(index);  // does not return
+    if (w.pid < 0) {
+      std::fprintf(stderr,
+                   "tumblebench: no worker process can be started (%s); the remaining subjects run one "
+                   "after another.\n",
+                   std::strerror(errno));
+      Release(w);
+      serial_ = true;
+      return false;
+    }
+    ++active_;
+    return true;
+  }
+
+  [[noreturn]] void RunWorker(size_t index) {
+    Worker& w = workers_[index];
+    RestoreStopSignals();
+    if (dup2(fileno(w.output), STDOUT_FILENO) < 0) _exit(kExitOutputFailed);
+    std::clearerr(stdout);
+    EvalStats* stats = ProcessEvalStats();
+    std::memset(stats, 0, sizeof(*stats));
+    const bool entered = EnterAndVisit(subjects_[index], visit_, context_);
+    const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    std::memcpy(&w.report->stats, stats, sizeof(*stats));
+    w.report->entered = entered ? 1 : 0;
+    w.report->finished = written ? 1 : 0;
+    // No exit handlers or static destructors: they belong to the parent.
+    _exit(written ? kExitRunDone : kExitOutputFailed);
+  }
+
+  void WaitForOne() {
+    int status = 0;
+    const pid_t pid = waitpid(-1, &status, 0);
+    // A worker ended by an interrupt was interrupted as one process would
+    // have been (its label converter died of one, say): the run stops.
+    if (pid > 0 && WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) {
+      for (Worker& w : workers_) {
+        if (w.pid == pid) w.ended = true;
+      }
+      g_stop_signal = SIGINT;
+      StopEverything();
+    }
+    if (pid < 0) {
+      if (errno == EINTR && g_stop_signal != 0) StopEverything();
+      if (errno == ECHILD) {
+        // Nothing left to wait for: workers not yet seen to end are lost.
+        for (Worker& w : workers_) {
+          if (w.pid > 0 && !w.ended) w.ended = w.lost = true;
+        }
+        active_ = 0;
+      }
+      return;
+    }
+    for (size_t i = next_emit_; i < workers_.size(); ++i) {
+      Worker& w = workers_[i];
+      if (w.pid == pid && !w.ended) {
+        w.ended = true;
+        w.status = status;
+        --active_;
+        return;
+      }
+    }
+  }
+
+  // An interrupt or termination request: the workers get the same signal,
+  // and once they are gone this process ends by it, with no report.
+  [[noreturn]] void StopEverything() {
+    const int signal_number = g_stop_signal;
+    for (Worker& w : workers_) {
+      if (w.pid > 0 && !w.ended) kill(w.pid, signal_number);
+    }
+    for (Worker& w : workers_) {
+      if (w.pid > 0 && !w.ended) waitpid(w.pid, nullptr, 0);
+    }
+    std::fflush(stdout);
+    RestoreStopSignals();
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+    _exit(128 + signal_number);
+  }
+
+  // Writes, in the walk's order, the output of every subject whose worker
+  // has ended and whose predecessors are written.
+  void EmitReady() {
+    while (next_emit_ < workers_.size() && workers_[next_emit_].ended) {
+      Worker& w = workers_[next_emit_];
+      const bool exited = !w.lost && WIFEXITED(w.status) && WEXITSTATUS(w.status) == kExitRunDone;
+      if (exited && w.report->finished == 1 && CopyToStdout(w.output)) {
+        AddEvalStats(ProcessEvalStats(), w.report->stats);
+        if (w.report->entered) ++entered_;
+      } else {
+        g_incomplete = true;
+        const std::string& name = subjects_[next_emit_].name;
+        if (!w.lost && WIFSIGNALED(w.status)) {
+          std::fprintf(stderr,
+                       "tumblebench: %s, the worker for this subject was ended by signal %d; its results "
+                       "are missing from the report.\n",
+                       name.c_str(), WTERMSIG(w.status));
+        } else {
+          std::fprintf(stderr,
+                       "tumblebench: %s, the worker for this subject could not hand over its results; they "
+                       "are missing from the report.\n",
+                       name.c_str());
+        }
+      }
+      Release(w);
+      ++next_emit_;
+    }
+  }
+
+  static bool CopyToStdout(FILE* output) {
+    if (std::fflush(output) != 0 || std::fseek(output, 0, SEEK_SET) != 0) return false;
+    char buffer[kCopyBufferSize];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof(buffer), output)) > 0) std::fwrite(buffer, 1, got, stdout);
+    return !std::ferror(output);
+  }
+
+  static void Release(Worker& w) {
+    if (w.output != nullptr) std::fclose(w.output);
+    if (w.report != nullptr) munmap(w.report, sizeof(WorkerReport));
+    w.output = nullptr;
+    w.report = nullptr;
+  }
+
+  const std::vector<SubjectFolder>& subjects_;
+  SubjectVisitor visit_;
+  void* context_;
+  std::vector<Worker> workers_;
+  struct sigaction saved_[kStopSignalCount];
+  size_t next_emit_ = 0;
+  int active_ = 0;
+  int entered_ = 0;
+  bool serial_ = false;
+};
+
+}  // namespace
+
+int WalkJobs() {
+  const char* text = std::getenv(kJobsVariable);
+  if (text != nullptr && text[0] != '\0') {
+    char* end = nullptr;
+    errno = 0;
+    const long jobs = std::strtol(text, &end, 10);
+    if (errno == 0 && *end == '\0' && jobs >= 1 && jobs <= 4096) return static_cast<int>(jobs);
+    std::fprintf(stderr, "tumblebench: %s=%s is not a number of workers from 1 to 4096; ignored.\n",
+                 kJobsVariable, text);
+  }
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof(cpus), &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
+}
+
+int RunSubjects(const std::vector<SubjectFolder>& subjects, SubjectVisitor visit, void* context, int jobs) {
+  if (jobs <= 1 || subjects.size() <= 1) {
+    int entered = 0;
+    for (const SubjectFolder& subject : subjects) {
+      if (EnterAndVisit(subject, visit, context)) ++entered;
+    }
+    return entered;
+  }
+  WorkerPool pool(subjects, visit, context);
+  return pool.Run(jobs);
+}
+
+bool RunIsIncomplete() { return g_incomplete; }

@@ -1,0 +1,75 @@
+"""Brings a recording down to KFall's rate by a whole factor (200 -> 100 per second: 2).
+
+Three ways, kept side by side so that their effect can be measured
+(docs/sisfall.md compares them on SisFall):
+
+  lowpass  an anti-aliasing low-pass filter, then every factor-th sample: what a
+           sensor sampling at the lower rate delivers, content above its Nyquist
+           frequency removed instead of folded back onto slower motion;
+  mean     the mean of each run of factor samples: a crude low-pass (from 200 to
+           100 per second it still passes 38 % of the 75 Hz content, folded to
+           25 Hz, while it damps 40 Hz to 81 %) that also shifts the time by
+           half an input sample;
+  pick     every factor-th sample as it is: what the harness itself does from 100
+           to 50 per second; cheapest, keeps the sensor's values exact, folds
+           everything above the new Nyquist frequency onto slower motion.
+
+Every method keeps the first sample's time and yields ceil(n / factor) samples.
+"""
+
+import numpy as np
+
+METHODS = ("lowpass", "mean", "pick")
+DEFAULT_METHOD = "lowpass"
+
+# The low-pass filter: flat (within 0.2 %) up to 80 % of the new Nyquist
+# frequency (40 Hz at 100 per second) and, by Kaiser's design rule, about 60 dB
+# down from the new Nyquist frequency on, so that what would fold back is about
+# a thousandth of what it was (73 taps for a factor of 2).
+PASSBAND_FRACTION_OF_NYQUIST = 0.8
+STOPBAND_ATTENUATION_DB = 60.0
+
+
+def lowpass_taps(factor):
+    """A linear-phase FIR (Kaiser-windowed sinc) for decimation by factor,
+    normalised to a gain of exactly 1 at 0 Hz so that gravity is kept."""
+    output_nyquist = 0.5 / factor                       # in cycles per input sample
+    pass_edge = PASSBAND_FRACTION_OF_NYQUIST * output_nyquist
+    transition = output_nyquist - pass_edge
+    # Kaiser's estimates of the window's shape and the length for this ripple.
+    attenuation = STOPBAND_ATTENUATION_DB
+    beta = 0.1102 * (attenuation - 8.7)
+    length = int(np.ceil((attenuation - 7.95) / (2.285 * 2.0 * np.pi * transition))) | 1
+    cutoff = 0.5 * (pass_edge + output_nyquist)
+    offsets = np.arange(length) - (length - 1) / 2.0
+    taps = 2.0 * cutoff * np.sinc(2.0 * cutoff * offsets) * np.kaiser(length, beta)
+    return taps / taps.sum()
+
+
+def decimate(samples, factor, method=DEFAULT_METHOD):
+    """samples: array (n, channels) at the source rate; returns the array at
+    the source rate divided by factor."""
+    samples = np.asarray(samples, dtype=np.float64)
+    if factor < 1 or int(factor) != factor:
+        raise ValueError("decimation factor %r is not a whole number of at least 1" % factor)
+    if method not in METHODS:
+        raise ValueError("unknown decimation method %r (one of %s)" % (method, ", ".join(METHODS)))
+    if factor == 1 or len(samples) == 0:
+        return samples.copy()
+    if method == "pick":
+        return samples[::factor].copy()
+    if method == "mean":
+        whole = len(samples) // factor * factor
+        means = samples[:whole].reshape(-1, factor, samples.shape[1]).mean(axis=1)
+        if whole < len(samples):
+            means = np.vstack([means, samples[whole:].mean(axis=0)])
+        return means
+    taps = lowpass_taps(factor)
+    half = (len(taps) - 1) // 2
+    # The recording is continued with its first and last values: padding with
+    # zeros would add a step to 0 g at both ends, which the detector would
+    # take for free fall.
+    padded = np.pad(samples, ((half, half), (0, 0)), mode="edge")
+    filtered = np.column_stack([np.convolve(padded[:, c], taps, mode="valid")
+                                for c in range(samples.shape[1])])
+    return filtered[::factor]
