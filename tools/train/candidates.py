@@ -23,6 +23,11 @@ RULES_STRICT = dataclasses.replace(RULES, margin_bad=2.5, bad_weight=2.0)
 # gain of 5 % spread per recording.
 RULES_STRICT_AUGMENTED = dataclasses.replace(RULES_STRICT, rotation_degrees=30.0, gain_spread=0.05)
 
+# The light early reward with a safety margin between "rules" and "strict".
+RULES_BALANCED = dataclasses.replace(RULES_EARLY_LIGHT, margin_bad=1.5, bad_weight=1.5)
+# "rules" fitted for 20 epochs instead of 12.
+RULES_LONGER = dataclasses.replace(RULES, epochs=20)
+
 CANDIDATES = {
     "rules": RULES,
     "rules_down05": dataclasses.replace(RULES, output_offset=-0.5),
@@ -39,9 +44,15 @@ CANDIDATES = {
     "strict_aug": RULES_STRICT_AUGMENTED,
     "strict_aug_up05": dataclasses.replace(RULES_STRICT_AUGMENTED, output_offset=0.5),
     "strict_aug_down05": dataclasses.replace(RULES_STRICT_AUGMENTED, output_offset=-0.5),
+    "balanced": RULES_BALANCED,
+    "balanced_up05": dataclasses.replace(RULES_BALANCED, output_offset=0.5),
+    "balanced_down05": dataclasses.replace(RULES_BALANCED, output_offset=-0.5),
+    "longer": RULES_LONGER,
+    "longer_down05": dataclasses.replace(RULES_LONGER, output_offset=-0.5),
+    "longer_down1": dataclasses.replace(RULES_LONGER, output_offset=-1.0),
 }
 
-CHOSEN = "rules"
+CHOSEN = "balanced_down05"
 
 
 def settings_of(name):

@@ -47,6 +47,8 @@ fi
 data=$1
 shift
 subjects=("$@")
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTUMBLEBENCH_BUILD_BENCH=OFF > /dev/null
 cmake --build "$build" --target tumblebench kfall_label -j 2 > /dev/null
@@ -72,7 +74,7 @@ env_model=()
 # The report starts at "# ADL STAT".
 sed -n '/^# ADL STAT/,$p' "$log"
 
-grep -E '^result .* -> (good|soso) \(' "$log" | sed -E 's/.* -> (good|soso) \(([0-9]+)\).*/\2/' | sort -n |
+{ grep -E '^result .* -> (good|soso) \(' "$log" || true; } | sed -E 's/.* -> (good|soso) \(([0-9]+)\).*/\2/' | sort -n |
   awk '{ v[NR] = $1; s += $1 }
        END {
          if (NR == 0) { print "\n# LEAD TIME: no in-time detections"; exit }
