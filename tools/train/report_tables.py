@@ -47,7 +47,7 @@ def candidate_tables(name, c, out):
     out.append("### %s\n" % name)
     out.append("Settings: %s.\n" % c["settings"])
     if "kfall" in c["pooled"]:
-        out.append("KFall | sensitivity | specificity | good | lead quartiles (samples) | early | late | missed")
+        out.append("| KFall | sensitivity | specificity | good | lead quartiles (samples) | early | late | missed |")
         out.append("|---|---|---|---|---|---|---|---|")
         for k, f in enumerate(c["folds"], start=1):
             if "kfall" in f:
@@ -63,11 +63,12 @@ def candidate_tables(name, c, out):
                        spread(a, "kfall.median_lead", 1.0, " samples"),
                        100 * p["sensitivity_wilson95"][0], 100 * p["sensitivity_wilson95"][1],
                        100 * p["specificity_wilson95"][0], 100 * p["specificity_wilson95"][1]))
+        out.append("")
         out.append("KFall false alarms by task: %s; by first mode: %s.\n" % (
             ", ".join("task %s: %d" % kv for kv in p["false_alarms_by_task"].items()) or "none",
             ", ".join("mode %s: %d" % kv for kv in p["false_alarm_modes"].items()) or "none"))
     if "sisfall" in c["pooled"]:
-        out.append("SisFall | ADL without false alarm | elderly | young | falls detected | false alarms per hour of ADL")
+        out.append("| SisFall | ADL without false alarm | elderly | young | falls detected | false alarms per hour of ADL |")
         out.append("|---|---|---|---|---|---|")
         for k, f in enumerate(c["folds"], start=1):
             if "sisfall" in f:
