@@ -57,14 +57,3 @@ def split(folds, held_out):
     train = subjects_of([f for i, f in enumerate(folds) if i != held_out])
     test = {d: list(s) for d, s in folds[held_out].items()}
     return train, test
-
-
-def inner_split(train, every=5):
-    """Training subjects split once more for early stopping: every `every`-th
-    subject of each data set (in plan order) checks the epochs, the others
-    fit. Both sides stay inside the outer training side."""
-    fit, check = {}, {}
-    for dataset, subjects in train.items():
-        for i, subject in enumerate(subjects):
-            (check if i % every == every - 1 else fit).setdefault(dataset, []).append(subject)
-    return fit, check

@@ -123,15 +123,3 @@ def untimed_figures(ws, frames, modes, outcome, select):
         out["fp_%s" % group] = int((o[g] == "fp").sum())
         out["adl_clean_%s" % group] = 1.0 - out["fp_%s" % group] / len(g) if len(g) else None
     return out
-
-
-def figures(ws, down):
-    """{dataset: figures} for every data set in ws."""
-    frames, modes, outcome = recording_outcomes(ws, down)
-    out = {}
-    for dataset in sorted(set(ws.dataset)):
-        select = ws.dataset == dataset
-        falls = select & ws.is_fall
-        timed = bool(np.all((ws.impact[falls] >= 0) & ~ws.derived[falls]))
-        out[dataset] = (timed_figures if timed else untimed_figures)(ws, frames, modes, outcome, select)
-    return out

@@ -32,7 +32,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE)))
 import kfall_data  # noqa: E402
 from tumblebench_logs import feature_dump  # noqa: E402
 
-SAMPLES_PER_SECOND = 50
 _TRIAL_NAME = re.compile(r"^S(\d+)T(\d\d)R(\d+)\.csv$")
 CACHE_VERSION = 1
 
@@ -53,12 +52,6 @@ class Subject:
     @property
     def count(self):
         return len(self.names)
-
-    def is_fall(self):
-        return (self.tasks >= kfall_data.FIRST_FALL_TASK) & (self.tasks <= kfall_data.LAST_FALL_TASK)
-
-    def seconds(self):
-        return self.length / SAMPLES_PER_SECOND
 
     def save(self, path):
         tmp = path + ".part"
@@ -164,13 +157,6 @@ def dump_subject(root, subject, tool, labels, log):
         lpf_gyro=rows[:, c["lpf_gyro"]].astype(np.int32), vv=rows[:, c["vv"]].astype(np.float32),
         roll=rows[:, c["roll"]].astype(np.int32), pitch=rows[:, c["pitch"]].astype(np.int32),
         open=rows[:, c["open"]] > 0)
-
-
-def list_subjects(root):
-    sensor = os.path.join(root, "sensor_data")
-    if not os.path.isdir(sensor):
-        raise kfall_data.DataError("%s: no sensor_data folder (unpack or convert the recordings first)" % root)
-    return sorted(d for d in os.listdir(sensor) if os.path.isdir(os.path.join(sensor, d)))
 
 
 def load_dataset(dataset, root, subjects, tool, cache_dir, log):

@@ -29,6 +29,7 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 
+import kfall_data  # noqa: E402
 from tumblebench_logs import rule_replay  # noqa: E402
 
 WINDOW = 25    # samples per model input, oldest first
@@ -41,6 +42,7 @@ MODE2_THRESHOLD = float(rule_replay.RUN_P)
 MODE7_THRESHOLD = float(rule_replay.MODE7_P)
 MODE7_RUN = rule_replay.MODE7_RUN + 1  # evaluations in a row above the threshold
 GOOD_LEAD_SAMPLES = 5  # a detection this many samples before impact or more is "good"
+SAMPLES_PER_SECOND = 50  # the detector's stream
 
 
 class WindowSet:
@@ -85,9 +87,9 @@ class WindowSet:
         self.task = np.array([r[4] for r in recs], dtype=np.int64)
         self.onset = np.array([r[5] for r in recs], dtype=np.int64)
         self.impact = np.array([r[6] for r in recs], dtype=np.int64)
-        self.seconds = np.array([r[7] for r in recs], dtype=np.float64) / 50.0
+        self.seconds = np.array([r[7] for r in recs], dtype=np.float64) / SAMPLES_PER_SECOND
         self.derived = np.array([r[8] for r in recs], dtype=bool)
-        self.is_fall = (self.task >= 20) & (self.task <= 34)
+        self.is_fall = (self.task >= kfall_data.FIRST_FALL_TASK) & (self.task <= kfall_data.LAST_FALL_TASK)
         counts = np.bincount(self.recording, minlength=self.count)
         self.end = np.cumsum(counts)
         self.first = self.end - counts
