@@ -2,8 +2,8 @@
 """Checks of the fall model writer and the training data plumbing.
 
 Run: /usr/bin/python3 -m unittest discover -s tools/train -p 'test_*.py'
-(the C++ suite runs this too). Needs numpy, flatbuffers and openpyxl;
-sklearn is not needed. Checks that need ../shared skip without it.
+(the C++ suite runs this too). Needs numpy, flatbuffers and openpyxl.
+Checks that need ../shared skip without it.
 """
 
 import os
