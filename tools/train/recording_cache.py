@@ -8,8 +8,9 @@ dumped with tools/dump_windows, one subject at a time, into
 stores for it (acceleration in g x 500, angular rate in deg/s) and what the
 decision rules read (raw_acc, lpf_acc, lpf_gyro, vv, roll, pitch, the open
 detection window). None of it depends on the model, so one dump serves every
-candidate. A subject is dumped again only when its cache file is missing or
-older than a trial file of its folder.
+candidate. A subject is dumped again when its cache file is missing, older
+than a trial file of its folder, or made by another dump_windows (a changed
+detector dumps other features).
 
 Labels come with the data set: KFall's spreadsheets (`label_data/SAxx_label.xlsx`,
 onset and impact at 100 per second) or the per-subject label files
@@ -19,6 +20,7 @@ as the harness halves them; a fall without frames keeps onset and impact -1.
 """
 
 import csv
+import hashlib
 import os
 import re
 import sys
@@ -33,7 +35,7 @@ import kfall_data  # noqa: E402
 from tumblebench_logs import feature_dump  # noqa: E402
 
 _TRIAL_NAME = re.compile(r"^S(\d+)T(\d\d)R(\d+)\.csv$")
-CACHE_VERSION = 1
+CACHE_VERSION = 2
 
 
 class Subject:
@@ -53,18 +55,36 @@ class Subject:
     def count(self):
         return len(self.names)
 
-    def save(self, path):
+    def save(self, path, tool_digest):
         tmp = path + ".part"
         with open(tmp, "wb") as f:
-            np.savez(f, version=CACHE_VERSION, **{k: getattr(self, k) for k in self.FIELDS})
+            np.savez(f, version=CACHE_VERSION, tool=tool_digest, **{k: getattr(self, k) for k in self.FIELDS})
         os.replace(tmp, path)
 
     @classmethod
     def load(cls, dataset, name, path):
         with np.load(path, allow_pickle=False) as z:
-            if int(z["version"]) != CACHE_VERSION:
-                raise kfall_data.DataError("%s: cache of another version" % path)
             return cls(dataset, name, **{k: z[k] for k in cls.FIELDS})
+
+
+def cache_is_current(path, tool_digest, newest_trial):
+    """True when the cache file exists, is newer than every trial file and
+    was made by this version of the cache and this dump tool."""
+    if not os.path.isfile(path) or os.path.getmtime(path) < newest_trial:
+        return False
+    try:
+        with np.load(path, allow_pickle=False) as z:
+            return int(z["version"]) == CACHE_VERSION and str(z["tool"]) == tool_digest
+    except (OSError, KeyError, ValueError):
+        return False
+
+
+def file_digest(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
 
 
 def subject_table(root):
@@ -168,6 +188,7 @@ def load_dataset(dataset, root, subjects, tool, cache_dir, log):
     folder = os.path.join(cache_dir, dataset)
     os.makedirs(folder, exist_ok=True)
     table = subject_table(root)
+    tool_digest = file_digest(tool)
     out = []
     for number, subject in enumerate(subjects, start=1):
         trial_folder_name, group = table.get(subject, (subject, "young"))
@@ -176,11 +197,11 @@ def load_dataset(dataset, root, subjects, tool, cache_dir, log):
         if not os.path.isdir(trial_folder):
             raise kfall_data.DataError("%s: subject %s not found" % (root, subject))
         newest = max(os.path.getmtime(p) for p, _, _ in _trials(root, trial_folder_name))
-        if not os.path.isfile(path) or os.path.getmtime(path) < newest:
+        if not cache_is_current(path, tool_digest, newest):
             log("%s %s: dumping (%d of %d)" % (dataset, subject, number, len(subjects)))
             labels = (_kfall_labels(root, trial_folder_name) if dataset == "kfall"
                       else _label_file_labels(root, trial_folder_name))
-            dump_subject(root, trial_folder_name, tool, labels, log).save(path)
+            dump_subject(root, trial_folder_name, tool, labels, log).save(path, tool_digest)
         loaded = Subject.load(dataset, subject, path)
         loaded.group = group
         out.append(loaded)

@@ -33,6 +33,9 @@ the same file, byte for byte.
                      figures                                [build-train]
   -h, --help         this text
 
+The unpacked and converted recordings stay in BUILD/train_data for the next
+run; remove that folder to unpack and convert them again.
+
 Installs its Debian packages first (tools/bootstrap.sh --with-training),
 builds dump_windows and score_windows, dumps every recording once into
 BUILD/train_cache and writes the figures to BUILD/fall_model_report.json.

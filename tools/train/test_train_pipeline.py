@@ -136,5 +136,27 @@ class DataTest(unittest.TestCase):
         self.assertEqual(w[1, 24 * 6 + 3], 293.0)
 
 
+class CacheTest(unittest.TestCase):
+    def test_a_cache_is_used_only_with_the_same_dump_tool_and_newer_than_the_trials(self):
+        import recording_cache
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "SA99.npz")
+            n = 30
+            zeros = np.zeros(n, dtype=np.int32)
+            subject = recording_cache.Subject(
+                "kfall", "SA99", names=np.array(["S99T01R01.csv"]), tasks=np.array([1]), onset=np.array([-1]),
+                impact=np.array([-1]), start=np.array([0]), length=np.array([n]),
+                channels=np.zeros((n, 6), np.float32), raw_acc=zeros, lpf_acc=zeros, lpf_gyro=zeros,
+                vv=zeros.astype(np.float32), roll=zeros, pitch=zeros, open=zeros > 0)
+            self.assertFalse(recording_cache.cache_is_current(path, "tool-a", 0.0))
+            subject.save(path, "tool-a")
+            made = os.path.getmtime(path)
+            self.assertTrue(recording_cache.cache_is_current(path, "tool-a", made - 1))
+            self.assertFalse(recording_cache.cache_is_current(path, "tool-b", made - 1))  # another detector
+            self.assertFalse(recording_cache.cache_is_current(path, "tool-a", made + 1))  # a newer trial file
+            loaded = recording_cache.Subject.load("kfall", "SA99", path)
+            np.testing.assert_array_equal(loaded.channels, subject.channels)
+
+
 if __name__ == "__main__":
     unittest.main()
