@@ -28,6 +28,13 @@ RULES_BALANCED = dataclasses.replace(RULES_EARLY_LIGHT, margin_bad=1.5, bad_weig
 # "rules" fitted for 20 epochs instead of 12.
 RULES_LONGER = dataclasses.replace(RULES, epochs=20)
 
+# "balanced" with every recording's windows stretched in time by a factor
+# of normal spread 8 % (people move at their own speeds).
+RULES_BALANCED_STRETCHED = dataclasses.replace(RULES_BALANCED, stretch_spread=0.08)
+
+# "balanced" asking falls for a wider margin above the thresholds too.
+RULES_FIRM = dataclasses.replace(RULES_BALANCED, margin_good=2.0)
+
 CANDIDATES = {
     "rules": RULES,
     "rules_down05": dataclasses.replace(RULES, output_offset=-0.5),
@@ -50,6 +57,12 @@ CANDIDATES = {
     "longer": RULES_LONGER,
     "longer_down05": dataclasses.replace(RULES_LONGER, output_offset=-0.5),
     "longer_down1": dataclasses.replace(RULES_LONGER, output_offset=-1.0),
+    "stretch": RULES_BALANCED_STRETCHED,
+    "stretch_up05": dataclasses.replace(RULES_BALANCED_STRETCHED, output_offset=0.5),
+    "stretch_down05": dataclasses.replace(RULES_BALANCED_STRETCHED, output_offset=-0.5),
+    "firm": RULES_FIRM,
+    "firm_up05": dataclasses.replace(RULES_FIRM, output_offset=0.5),
+    "firm_down05": dataclasses.replace(RULES_FIRM, output_offset=-0.5),
 }
 
 CHOSEN = "balanced_down05"

@@ -32,6 +32,9 @@ class Settings:
     rotation_degrees: float = 20.0
     # Gain of the acceleration channels per recording: normal spread around 1.
     gain_spread: float = 0.0
+    # Time stretch per recording: normal spread of the factor around 1 (a
+    # window then covers that many times 25 samples, see WindowSet.windows).
+    stretch_spread: float = 0.0
     # Objective (see rule_loss).
     bce_weight: float = 1.0
     fall_window_weight: float = 1.0
@@ -189,7 +192,11 @@ def fit(ws, train_recordings, settings, log=lambda msg: None, label=""):
         for step in range(steps_per_epoch):
             recs = order[step * settings.batch_recordings:(step + 1) * settings.batch_recordings]
             index, per_window, batch = maker.batch(*maker.slices(recs, rng, settings.window_cap))
-            x = augment(torch.from_numpy(ws.windows(index)), per_window, rng, settings, len(recs))
+            stretch = None
+            if settings.stretch_spread > 0:
+                factor = np.clip(1.0 + rng.normal(scale=settings.stretch_spread, size=len(recs)), 0.7, 1.3)
+                stretch = factor[per_window]
+            x = augment(torch.from_numpy(ws.windows(index, stretch)), per_window, rng, settings, len(recs))
             z = net((x - mean_t) / std_t)
             used = settings if rule_on else dataclasses.replace(settings, bad_weight=0.0, good_weight=0.0)
             loss, parts = rule_loss.rule_loss(z, batch, used)

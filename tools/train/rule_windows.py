@@ -112,10 +112,25 @@ class WindowSet:
             np.zeros(0, np.int64)
         self.mode7_run = cond["mode7_acc"] & (index_in_recording >= MODE7_RUN - 1)
 
-    def windows(self, index):
-        """[len(index), 150] float32 model inputs of the given windows."""
-        rows = self.position[index][:, None] + np.arange(-(WINDOW - 1), 1)[None, :]
-        return self.channels[rows].reshape(len(index), WINDOW * CHANNELS)
+    def windows(self, index, stretch=None):
+        """[len(index), 150] float32 model inputs of the given windows. With
+        `stretch` (one factor per window), the window ending at the same
+        sample spans `stretch` times as many samples, read by linear
+        interpolation (never before its recording's first sample): the same
+        movement made faster or slower."""
+        steps = np.arange(-(WINDOW - 1), 1)
+        if stretch is None:
+            rows = self.position[index][:, None] + steps[None, :]
+            return self.channels[rows].reshape(len(index), WINDOW * CHANNELS)
+        end = self.position[index]
+        first = end - self.frame[index]
+        at = np.maximum(end[:, None] + steps[None, :] * np.asarray(stretch, dtype=np.float64)[:, None],
+                        first[:, None])
+        low = np.floor(at).astype(np.int64)
+        high = np.minimum(low + 1, end[:, None])
+        frac = (at - low)[:, :, None]
+        mixed = self.channels[low] * (1.0 - frac) + self.channels[high] * frac
+        return mixed.astype(np.float32).reshape(len(index), WINDOW * CHANNELS)
 
     def down_targets(self, after_impact_ignored=12):
         """Per window: 1 from onset to before impact of a fall, -1 (not

@@ -134,6 +134,15 @@ class DataTest(unittest.TestCase):
         self.assertEqual(w[0, 149], 245.0)
         self.assertEqual(w[1, 0 * 6 + 2], 52.0)
         self.assertEqual(w[1, 24 * 6 + 3], 293.0)
+        # Stretched: twice as many samples, read between rows where needed,
+        # never before the recording's first sample.
+        np.testing.assert_array_equal(ws.windows(np.arange(2), np.ones(2)), w)
+        s = ws.windows(np.arange(2), np.array([2.0, 1.5])).reshape(2, 25, 6)
+        self.assertEqual(s[1, 24, 0], 290.0)
+        self.assertEqual(s[1, 23, 0], 275.0)   # sample 27.5
+        self.assertEqual(s[1, 22, 0], 260.0)
+        self.assertEqual(s[1, 21, 0], 245.0)   # sample 24.5, 3 steps of 1.5 back
+        self.assertEqual(s[0, 0, 0], 0.0)      # clamped at the first sample
 
 
 class CacheTest(unittest.TestCase):
