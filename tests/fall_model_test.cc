@@ -522,10 +522,11 @@ TEST_F(FallModelFile, ClassifierOutputsMatchTheWeights) {
 
 namespace {
 
-// The writer and data plumbing of the training pipeline have checks of their
-// own in Python (tools/train/test_train_pipeline.py); they run here so that
-// one test command covers them. They need Debian's python3 with numpy,
-// flatbuffers and openpyxl, not sklearn.
+// The training pipeline has checks of its own in Python (tools/train/test_*.py:
+// the writer, the data plumbing, the loss against the rule replay, the fold
+// plan, the export); they run here so that one test command covers them.
+// They need Debian's python3 with numpy, flatbuffers and openpyxl; the loss
+// and export checks also need PyTorch and skip without it.
 TEST(FallModelPipeline, PythonChecks) {
   const std::string python = "/usr/bin/python3";
   const std::string probe =

@@ -21,12 +21,17 @@ packages=(
   python3-numpy
   python3-flatbuffers
   python3-matplotlib
+  # The fall model's training tests (tools/train/test_training.py) run in
+  # the suite and need PyTorch.
+  python3-torch
   clang
   libclang-rt-14-dev
 )
 
 if [[ "${1:-}" == "--with-training" ]]; then
-  packages+=(python3-sklearn)
+  # Retraining the fall model (tools/train/retrain.sh): PyTorch, already
+  # above for the tests; named here too so that this list stays complete.
+  packages+=(python3-torch)
 fi
 
 missing=()

@@ -2,8 +2,8 @@
 """Checks of the fall model writer and the training data plumbing.
 
 Run: /usr/bin/python3 -m unittest discover -s tools/train -p 'test_*.py'
-(the C++ suite runs this too). Needs numpy, flatbuffers and openpyxl;
-sklearn is not needed. Checks that need ../shared skip without it.
+(the C++ suite runs this too). Needs numpy, flatbuffers and openpyxl.
+Checks that need ../shared skip without it.
 """
 
 import os
@@ -115,21 +115,56 @@ class DataTest(unittest.TestCase):
             kfall_data.read_fall_labels(os.path.join(tmp, "missing.xlsx"))
 
     def test_windows_are_oldest_first_in_flat_order(self):
+        import recording_cache
+        import rule_windows
         n = 30
-        dump = np.zeros((n, len(kfall_data.DUMP_COLUMNS)))
-        first = kfall_data.COL["acc_x500"]
-        for i in range(n):
-            dump[i, first:first + 6] = [i * 10 + k for k in range(6)]
-        rec = kfall_data.Recording("SA99", "S99T01R01.csv", 1, 1, dump, None)
-        w = rec.windows([24, 29])
+        channels = np.array([[i * 10 + k for k in range(6)] for i in range(n)], dtype=np.float32)
+        is_open = np.zeros(n, dtype=bool)
+        is_open[[24, 29]] = True
+        zeros = np.zeros(n, dtype=np.int32)
+        subject = recording_cache.Subject(
+            "kfall", "SA99", names=np.array(["S99T01R01.csv"]), tasks=np.array([1]), onset=np.array([-1]),
+            impact=np.array([-1]), start=np.array([0]), length=np.array([n]), channels=channels, raw_acc=zeros,
+            lpf_acc=zeros, lpf_gyro=zeros, vv=zeros.astype(np.float32), roll=zeros, pitch=zeros, open=is_open)
+        ws = rule_windows.WindowSet([subject])
+        w = ws.windows(np.arange(2))
         self.assertEqual(w.shape, (2, 150))
         # Element t * 6 + k: time step t from the oldest, channel k.
         self.assertEqual(w[0, 0], 0.0)
         self.assertEqual(w[0, 149], 245.0)
         self.assertEqual(w[1, 0 * 6 + 2], 52.0)
         self.assertEqual(w[1, 24 * 6 + 3], 293.0)
-        with self.assertRaises(ValueError):
-            rec.windows([23])
+        # Stretched: twice as many samples, read between rows where needed,
+        # never before the recording's first sample.
+        np.testing.assert_array_equal(ws.windows(np.arange(2), np.ones(2)), w)
+        s = ws.windows(np.arange(2), np.array([2.0, 1.5])).reshape(2, 25, 6)
+        self.assertEqual(s[1, 24, 0], 290.0)
+        self.assertEqual(s[1, 23, 0], 275.0)   # sample 27.5
+        self.assertEqual(s[1, 22, 0], 260.0)
+        self.assertEqual(s[1, 21, 0], 245.0)   # sample 24.5, 3 steps of 1.5 back
+        self.assertEqual(s[0, 0, 0], 0.0)      # clamped at the first sample
+
+
+class CacheTest(unittest.TestCase):
+    def test_a_cache_is_used_only_with_the_same_dump_tool_and_newer_than_the_trials(self):
+        import recording_cache
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "SA99.npz")
+            n = 30
+            zeros = np.zeros(n, dtype=np.int32)
+            subject = recording_cache.Subject(
+                "kfall", "SA99", names=np.array(["S99T01R01.csv"]), tasks=np.array([1]), onset=np.array([-1]),
+                impact=np.array([-1]), start=np.array([0]), length=np.array([n]),
+                channels=np.zeros((n, 6), np.float32), raw_acc=zeros, lpf_acc=zeros, lpf_gyro=zeros,
+                vv=zeros.astype(np.float32), roll=zeros, pitch=zeros, open=zeros > 0)
+            self.assertFalse(recording_cache.cache_is_current(path, "tool-a", 0.0))
+            subject.save(path, "tool-a")
+            made = os.path.getmtime(path)
+            self.assertTrue(recording_cache.cache_is_current(path, "tool-a", made - 1))
+            self.assertFalse(recording_cache.cache_is_current(path, "tool-b", made - 1))  # another detector
+            self.assertFalse(recording_cache.cache_is_current(path, "tool-a", made + 1))  # a newer trial file
+            loaded = recording_cache.Subject.load("kfall", "SA99", path)
+            np.testing.assert_array_equal(loaded.channels, subject.channels)
 
 
 if __name__ == "__main__":

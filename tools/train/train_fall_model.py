@@ -1,17 +1,24 @@
 #!/usr/bin/python3
-"""Trains the Tumblix fall model on KFall recordings and writes it as TFLite.
+"""Cross-validates and trains the Tumblix fall model.
 
-    train_fall_model.py --kfall UNPACKED_KFALL --dump-tool BUILD/tools/dump_windows \
-        --work WORK_DIR --out tumblix/ml/models/fall_model.tflite [--report REPORT.json]
+    train_fall_model.py --kfall KFALL [--sisfall SISFALL] --plan PLAN --cache DIR
+        --dump-tool dump_windows --score-tool score_windows
+        [--cv NAME[,NAME...]] [--out MODEL [--candidate NAME] [--subjects SPEC ...]]
+        [--report REPORT.json]
 
-UNPACKED_KFALL holds sensor_data/SAxx/*.csv and label_data/SAxx_label.xlsx
-(the layout ../shared/kfall/unpack.sh writes). tools/train/retrain.sh wraps
-the whole run, from unpacking to the model file.
+KFALL and SISFALL are data sets in the KFall layout (sensor_data/SUBJECT/
+SxxTyyRzz.csv; KFall's label spreadsheets in label_data/, the converted
+SisFall's label files in the subject folders). Every recording is replayed
+once through the real detector (dump_windows) and cached in DIR.
 
-Training and validation subjects are disjoint (TRAIN_SUBJECTS and
-VALIDATION_SUBJECTS below); nothing of the validation subjects reaches the
-fit or the input scaling. The settings below were compared on them
-(docs/fall_model.md lists the candidates).
+--cv cross-validates the named candidates (tools/train/candidates.py) over
+the plan's folds: for every fold a network is fitted on the other folds'
+subjects only (their windows, their input scaling) and judged on the
+fold's recordings with the project's own classifier (score_windows) and the
+detector's rules. --out fits on every subject of the plan (or --subjects,
+e.g. kfall:SA06,SA07 sisfall:all) with --candidate (default: the chosen
+one) and writes the model file. Progress goes to standard error, the
+figures to --report.
 """
 
 import argparse
@@ -22,274 +29,242 @@ import time
 
 import numpy as np
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
 
+import candidates  # noqa: E402
+import fall_frames  # noqa: E402
+import fit  # noqa: E402
+import folds  # noqa: E402
 import kfall_data  # noqa: E402
+import outcomes  # noqa: E402
+import recording_cache  # noqa: E402
+import rule_windows  # noqa: E402
 import tflite_writer  # noqa: E402
 
-TRAIN_SUBJECTS = ["SA%02d" % n for n in range(6, 22)]        # SA06 to SA21
-VALIDATION_SUBJECTS = ["SA%02d" % n for n in range(22, 30)]  # SA22 to SA29
-
-SEED = 20240607
-
-# Labels, in samples of the 50-per-second stream (see docs/fall_model.md).
-# A window is named by its newest sample i. Fall trial with onset O and
-# impact I (label frames halved):
-#   down target 1 for O + POSITIVE_DELAY <= i < I;
-#   not trained on (don't care) for O <= i < O + POSITIVE_DELAY and for
-#   I <= i < I + AFTER_IMPACT_IGNORED, where the window mixes the fall with
-#   what comes before or after it;
-#   down target 0 everywhere else.
-# ADL trials: down target 0 on every window.
-POSITIVE_DELAY = 0
-AFTER_IMPACT_IGNORED = 12
-# Only windows the detector can run the model on (its detection window is
-# open) are trained on: the down probability is read nowhere else.
-# Fall windows make up this share of every epoch (see epoch_indexes).
-POSITIVE_SHARE = 0.1
-
-# Hard negatives: after EPOCHS epochs, normal windows of the training
-# subjects that still score a down probability above this join every
-# further epoch with this many extra copies, for HARD_NEGATIVE_EPOCHS epochs. A daily-activity recording is lost to a single
-# run of confident windows, so these peaks matter more than the average.
-HARD_NEGATIVE_THRESHOLD = 0.3
-HARD_NEGATIVE_COPIES = 4
-HARD_NEGATIVE_EPOCHS = 10
-# Each epoch trains on a fresh draw of this share of the normal windows
-# (neighbouring windows overlap by 24 samples, so little is lost per epoch
-# and nothing over all of them).
-NEGATIVE_FRACTION = 0.5
-# Spread of the random sensor-frame rotation per training window, degrees.
-ROTATION_DEGREES = 20.0
-
-HIDDEN = (32, 32)
-EPOCHS = 20
-BATCH = 512
-LEARNING_RATE = 1e-3
-L2 = 1e-4
+FIGURES_SHOWN = ("sensitivity", "specificity", "good_share", "median_lead", "falls_detected", "adl_clean",
+                 "adl_clean_elderly", "false_alarms_per_hour")
 
 
-def label_recording(rec):
-    """(window end indexes, down targets) of one recording's trained windows."""
-    idx = rec.open_indexes()
-    if not rec.is_fall:
-        return idx, np.zeros(len(idx), dtype=np.int8)
-    onset, impact = rec.label
-    target = np.zeros(len(idx), dtype=np.int8)
-    target[(idx >= onset + POSITIVE_DELAY) & (idx < impact)] = 1
-    ignored = ((idx >= onset) & (idx < onset + POSITIVE_DELAY)) | \
-              ((idx >= impact) & (idx < impact + AFTER_IMPACT_IGNORED))
-    keep = ~ignored
-    return idx[keep], target[keep]
+def log(msg):
+    print("train_fall_model: " + msg, file=sys.stderr, flush=True)
 
 
-def build_set(recordings):
-    xs, ys = [], []
-    for rec in recordings:
-        idx, target = label_recording(rec)
-        if len(idx) == 0:
-            continue
-        xs.append(rec.windows(idx))
-        ys.append(target)
-    return np.concatenate(xs), np.concatenate(ys)
+def derive_missing_frames(subjects):
+    """Falls without onset and impact get frames derived from the signal
+    (fall_frames); they are marked so that scoring never treats them as
+    labels."""
+    derived_count = 0
+    for s in subjects:
+        s.derived = np.zeros(s.count, dtype=bool)
+        for r in range(s.count):
+            task = int(s.tasks[r])
+            if kfall_data.is_fall_task(task) and s.impact[r] < 0:
+                lo = int(s.start[r])
+                s.onset[r], s.impact[r] = fall_frames.derive_frames(s.channels[lo:lo + int(s.length[r])])
+                s.derived[r] = True
+                derived_count += 1
+    return derived_count
 
 
-def epoch_indexes(y, hard, rng):
-    """The windows of one epoch, shuffled: a fresh seeded draw of
-    NEGATIVE_FRACTION of the normal windows, HARD_NEGATIVE_COPIES extra copies
-    of each hard negative, and as many fall windows as make up POSITIVE_SHARE
-    of the epoch (whole copies of all of them, then a draw without
-    replacement for the rest, so a share below their natural one draws a
-    different subset every epoch)."""
-    pos = np.nonzero(y == 1)[0]
-    neg = np.nonzero(y == 0)[0]
-    if NEGATIVE_FRACTION < 1:
-        neg = rng.choice(neg, size=int(round(NEGATIVE_FRACTION * len(neg))), replace=False)
-    neg = np.concatenate([neg, np.tile(hard, HARD_NEGATIVE_COPIES)])
-    wanted = int(round(POSITIVE_SHARE / (1 - POSITIVE_SHARE) * len(neg)))
-    copies = wanted // max(1, len(pos))
-    rest = wanted - copies * len(pos)
-    extra = rng.choice(pos, size=rest, replace=False) if rest > 0 else pos[:0]
-    order = np.concatenate([neg, np.tile(pos, copies), extra])
-    rng.shuffle(order)
-    return order
+def load_subjects(args, wanted):
+    """{dataset: [Subject]} for {dataset: [names]}."""
+    roots = {"kfall": args.kfall, "sisfall": args.sisfall}
+    out = {}
+    for dataset, names in wanted.items():
+        root = roots.get(dataset)
+        if not root:
+            raise kfall_data.DataError("the plan names %s subjects but --%s was not given" % (dataset, dataset))
+        subjects = recording_cache.load_dataset(dataset, root, names, args.dump_tool, args.cache, log)
+        for s in subjects:
+            s.dataset = dataset
+        n = derive_missing_frames(subjects)
+        if n:
+            log("%s: onset and impact of %d falls derived from the signal" % (dataset, n))
+        out[dataset] = subjects
+    return out
 
 
-def rotate_windows(x, rng, degrees):
-    """Turns each window by its own small rotation of the sensor frame: a
-    random axis and an angle of normal spread `degrees`, applied alike to the
-    acceleration and the angular rate of all 25 samples. The sensor sits a
-    little differently on every wearer; the rotations stand for that."""
-    n = len(x)
-    axis = rng.normal(size=(n, 3))
-    axis /= np.linalg.norm(axis, axis=1, keepdims=True)
-    angle = np.radians(rng.normal(scale=degrees, size=n))
-    k = np.zeros((n, 3, 3))
-    k[:, 0, 1], k[:, 0, 2], k[:, 1, 2] = -axis[:, 2], axis[:, 1], -axis[:, 0]
-    k[:, 1, 0], k[:, 2, 0], k[:, 2, 1] = axis[:, 2], -axis[:, 1], axis[:, 0]
-    s, c = np.sin(angle)[:, None, None], np.cos(angle)[:, None, None]
-    r = np.eye(3)[None] + s * k + (1 - c) * (k @ k)
-    w = x.reshape(n, kfall_data.WINDOW, 2, 3).astype(np.float64)
-    return np.einsum("nij,ntcj->ntci", r, w).reshape(n, -1).astype(np.float32)
+def parse_subjects(specs, plan_folds):
+    """--subjects kfall:SA06,SA07 sisfall:all -> {dataset: [names]}; none:
+    every subject of the plan."""
+    everything = folds.subjects_of(plan_folds)
+    if not specs:
+        return everything
+    out = {}
+    for spec in specs:
+        dataset, _, names = spec.partition(":")
+        if not names or dataset not in everything:
+            raise folds.PlanError("--subjects %s: expected DATASET:NAME,NAME or DATASET:all with a data "
+                                  "set of the plan (%s)" % (spec, ", ".join(everything)))
+        out[dataset] = everything[dataset] if names == "all" else names.split(",")
+    return out
 
 
-def channel_scaling(x):
-    """Mean and standard deviation per channel (shared by the 25 time steps),
-    expanded to the 150 inputs."""
-    per_channel = x.reshape(-1, kfall_data.WINDOW, kfall_data.CHANNELS)
-    mean = per_channel.mean(axis=(0, 1), dtype=np.float64)
-    std = per_channel.std(axis=(0, 1), dtype=np.float64)
-    std[std == 0] = 1.0
-    return np.tile(mean, kfall_data.WINDOW), np.tile(std, kfall_data.WINDOW)
+def write_and_score(weights, path, ws, index, score_tool):
+    tflite_writer.write_fall_model(path, *weights)
+    return outcomes.exact_scores(score_tool, path, ws, index)
 
 
-def train(x, y, mean, std, rng, log):
-    """Fits the network on the training windows x (raw inputs) with down
-    targets y, one epoch at a time so that every epoch draws its own normal
-    windows and rotations; after EPOCHS epochs the hard negatives join in."""
-    from sklearn.neural_network import MLPClassifier
-
-    clf = MLPClassifier(hidden_layer_sizes=HIDDEN, activation="relu", solver="adam",
-                        alpha=L2, batch_size=BATCH, learning_rate_init=LEARNING_RATE,
-                        shuffle=True, random_state=SEED)
-    hard = np.empty(0, dtype=np.int64)
-    t0 = time.time()
-    for epoch in range(EPOCHS + HARD_NEGATIVE_EPOCHS):
-        if epoch == EPOCHS and HARD_NEGATIVE_COPIES > 0:
-            p = clf.predict_proba((x - mean) / std)[:, 1]
-            hard = np.nonzero((y == 0) & (p > HARD_NEGATIVE_THRESHOLD))[0]
-            log("hard negatives: %d of %d normal windows score above %g" %
-                (len(hard), int(np.sum(y == 0)), HARD_NEGATIVE_THRESHOLD))
-        idx = epoch_indexes(y, hard, rng)
-        xe = x[idx]
-        if ROTATION_DEGREES > 0:
-            xe = rotate_windows(xe, rng, ROTATION_DEGREES)
-        # Two target columns (normal, down) make sklearn's MLP a multi-label
-        # model: one logistic output per column, trained with log-loss on
-        # each, which is the model's output layer exactly.
-        targets = np.stack([1 - y[idx], y[idx]], axis=1)
-        clf.partial_fit((xe - mean) / std, targets, classes=[0, 1])
-        log("epoch %d: %d windows, loss %.4f, %.0f s" % (epoch + 1, len(idx), clf.loss_,
-                                                          time.time() - t0))
-    return clf
+def summarise(per_fold):
+    """Mean, standard deviation, minimum and maximum across folds of every
+    figure shown."""
+    out = {}
+    for dataset in per_fold[0]:
+        for key in FIGURES_SHOWN:
+            values = [f[dataset].get(key) for f in per_fold if f[dataset].get(key) is not None]
+            if values:
+                out["%s.%s" % (dataset, key)] = dict(mean=float(np.mean(values)), sd=float(np.std(values, ddof=1))
+                                                     if len(values) > 1 else 0.0,
+                                                     min=float(np.min(values)), max=float(np.max(values)))
+    return out
 
 
-def fold_weights(clf, mean, std):
-    """The network on raw inputs: the scaling (x - mean) / std moves into the
-    first layer, W1' = W1 / std and b1' = b1 - W1' . mean. Weights become
-    [units, inputs], float32."""
-    w1 = clf.coefs_[0].T / std[None, :]
-    b1 = clf.intercepts_[0] - w1 @ mean
-    w2, b2 = clf.coefs_[1].T, clf.intercepts_[1]
-    w3, b3 = clf.coefs_[2].T, clf.intercepts_[2]
-    return tuple(np.asarray(a, dtype=np.float32) for a in (w1, b1, w2, b2, w3, b3))
+def line_of(figs):
+    parts = []
+    for dataset, f in figs.items():
+        if "specificity" in f:
+            parts.append("%s sens %.2f%% spec %.2f%% good %.2f%% lead %s fp %d fn %d" % (
+                dataset, 100 * f["sensitivity"], 100 * f["specificity"], 100 * f["good_share"],
+                f["lead_quartiles"], f["fp"], f["fn"]))
+        else:
+            parts.append("%s ADL clean %.2f%% (elderly %s) falls %.2f%% fa/h %.2f" % (
+                dataset, 100 * f["adl_clean"],
+                "%.2f%%" % (100 * f["adl_clean_elderly"]) if f.get("adl_clean_elderly") is not None else "-",
+                100 * f["falls_detected"], f["false_alarms_per_hour"] or 0.0))
+    return "; ".join(parts)
 
 
-def window_report(recordings, weights):
-    """Per-window figures of the written model on the given recordings."""
-    x, y = build_set(recordings)
-    p = tflite_writer.forward(weights, x)[:, 1]
-    report = dict(windows=int(len(y)), fall_windows=int(y.sum()))
-    for threshold in (0.53, 0.67, 0.8, 0.9):
-        report["down_above_%g" % threshold] = dict(
-            fall=float(np.mean(p[y == 1] > threshold)) if y.any() else None,
-            normal=float(np.mean(p[y == 0] > threshold)))
-    return report, x, p
+def cross_validate(args, plan_folds, names):
+    subjects = load_subjects(args, folds.subjects_of(plan_folds))
+    ws = rule_windows.WindowSet([s for d in subjects for s in subjects[d]])
+    log("%d recordings, %d evaluated windows" % (ws.count, len(ws.frame)))
+    workdir = os.path.join(args.cache, "cv")
+    os.makedirs(workdir, exist_ok=True)
+    fitted = {}
+    report = {}
+    for name in names:
+        settings = candidates.settings_of(name)
+        log("candidate %s: %s" % (name, settings.describe()))
+        down = np.zeros(len(ws.frame), dtype=np.float32)
+        per_fold = []
+        for k in range(len(plan_folds)):
+            train, test = folds.split(plan_folds, k)
+            in_train = np.zeros(ws.count, dtype=bool)
+            in_test = np.zeros(ws.count, dtype=bool)
+            for dataset, subs in train.items():
+                in_train |= (ws.dataset == dataset) & np.isin(ws.subject, subs)
+            for dataset, subs in test.items():
+                in_test |= (ws.dataset == dataset) & np.isin(ws.subject, subs)
+            assert not np.any(in_train & in_test), "a recording in training and test"
+            key = (candidates.fit_key(settings), k)
+            if key not in fitted:
+                fitted[key] = fit.fit(ws, np.nonzero(in_train)[0], settings, log,
+                                      label="%s fold %d/%d " % (name, k + 1, len(plan_folds)))
+            weights = fit.with_offset(fitted[key], settings.output_offset)
+            index = np.nonzero(in_test[ws.recording])[0]
+            path = os.path.join(workdir, "%s_fold%d.tflite" % (name, k + 1))
+            down[index] = write_and_score(weights, path, ws, index, args.score_tool)
+            frames, modes, outcome = outcomes.recording_outcomes(ws, down)
+            figs = {}
+            for dataset in test:
+                sel = in_test & (ws.dataset == dataset)
+                timed = dataset == "kfall"
+                figs[dataset] = (outcomes.timed_figures if timed else outcomes.untimed_figures)(
+                    ws, frames, modes, outcome, sel)
+            per_fold.append(figs)
+            log("%s fold %d/%d: %s" % (name, k + 1, len(plan_folds), line_of(figs)))
+        frames, modes, outcome = outcomes.recording_outcomes(ws, down)
+        pooled = {}
+        for dataset in subjects:
+            sel = ws.dataset == dataset
+            pooled[dataset] = (outcomes.timed_figures if dataset == "kfall" else outcomes.untimed_figures)(
+                ws, frames, modes, outcome, sel)
+        if "kfall" in pooled:
+            p = pooled["kfall"]
+            p["sensitivity_wilson95"] = outcomes.wilson(p["detected"], p["falls"])
+            p["specificity_wilson95"] = outcomes.wilson(p["tn"], p["adl"])
+        log("%s pooled over the folds: %s" % (name, line_of(pooled)))
+        report[name] = dict(settings=settings.describe(), folds=per_fold, pooled=pooled,
+                            across_folds=summarise(per_fold),
+                            recordings={str(ws.dataset[r]) + "/" + str(ws.name[r]): [int(frames[r]), int(modes[r]),
+                                                                                      str(outcome[r])]
+                                        for r in range(ws.count)})
+    return report
 
 
-def cross_check_with_runtime(tool, model_path, windows, expected, work_dir):
-    """Runs the project's own inference runtime (tools/tflite_run) on the
-    written file and returns the largest difference from `expected` (sklearn's
-    outputs, [n, 2])."""
-    import re
-    import subprocess
-
-    inputs = os.path.join(work_dir, "runtime_check_inputs.txt")
-    with open(inputs, "w") as f:
-        for row in windows:
-            f.write(" ".join("%.9g" % v for v in row) + "\n")
-    done = subprocess.run([tool, model_path, inputs], capture_output=True, text=True)
-    if done.returncode != 0:
-        raise RuntimeError("tflite_run failed (%d): %s" % (done.returncode, done.stderr.strip()))
-    outputs = {}
-    for line in done.stdout.splitlines():
-        m = re.match(r"^(\d+) invoke=0((?: \S+ 0x[0-9a-f]{8})+)$", line)
-        if m:
-            fields = m.group(2).split()
-            outputs[int(m.group(1))] = [float(v) for v in fields[0::2]]
-    got = np.array([outputs.get(i + 1, [np.nan, np.nan]) for i in range(len(windows))])
-    return float(np.max(np.abs(got - expected)))
+def train_final(args, plan_folds):
+    wanted = parse_subjects(args.subjects, plan_folds)
+    subjects = load_subjects(args, wanted)
+    ws = rule_windows.WindowSet([s for d in subjects for s in subjects[d]])
+    settings = candidates.settings_of(args.candidate)
+    log("final fit, candidate %s on %s: %d recordings, %d evaluated windows" % (
+        args.candidate, ", ".join("%d %s subjects" % (len(v), d) for d, v in wanted.items()), ws.count,
+        len(ws.frame)))
+    weights = fit.with_offset(fit.fit(ws, np.arange(ws.count), settings, log, label="final "),
+                              settings.output_offset)
+    data = tflite_writer.write_fall_model(args.out, *weights)
+    log("wrote %s (%d bytes)" % (args.out, len(data)))
+    # The file, run by the project's classifier, must compute what the
+    # exported weights compute (float32 sums in another order: rounding only).
+    check = np.arange(0, len(ws.frame), 50)
+    exact = outcomes.exact_scores(args.score_tool, args.out, ws, check)
+    mine = tflite_writer.forward(tflite_writer.fall_model_weights(tflite_writer.read_model(data)),
+                                 ws.windows(check))[:, 1]
+    difference = float(np.max(np.abs(exact - mine)))
+    log("the classifier's scores differ from NumPy's by at most %.2g on %d windows" % (difference, len(check)))
+    if difference > 1e-4:
+        raise RuntimeError("the written model does not compute what was trained")
+    return dict(candidate=args.candidate, settings=settings.describe(),
+                subjects=wanted, model_bytes=len(data), runtime_max_abs_diff=difference,
+                recordings=int(ws.count), windows=int(len(ws.frame)))
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--kfall", required=True, help="unpacked KFall root")
-    parser.add_argument("--dump-tool", required=True, help="path of the dump_windows program")
-    parser.add_argument("--work", required=True, help="folder for the per-trial dumps")
-    parser.add_argument("--out", required=True, help="model file to write")
-    parser.add_argument("--report", help="write the validation figures here (JSON)")
-    parser.add_argument("--tflite-run", help="tools/tflite_run, to check the written file on "
-                        "the project's inference runtime")
-    parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--kfall", help="KFall in its own layout (unpacked)")
+    parser.add_argument("--sisfall", help="SisFall converted into the KFall layout")
+    parser.add_argument("--plan", required=True, help="fold plan (JSON)")
+    parser.add_argument("--cache", required=True, help="folder for the per-subject dumps and CV models")
+    parser.add_argument("--dump-tool", required=True, help="the dump_windows program")
+    parser.add_argument("--score-tool", required=True, help="the score_windows program")
+    parser.add_argument("--cv", help="cross-validate these candidates (comma-separated names, 'chosen' "
+                        "or 'all')")
+    parser.add_argument("--out", help="fit on all subjects and write the model here")
+    parser.add_argument("--candidate", default=candidates.CHOSEN, help="settings of the final fit "
+                        "(default %s)" % candidates.CHOSEN)
+    parser.add_argument("--subjects", nargs="*", help="final fit on these subjects only: DATASET:NAME,NAME "
+                        "or DATASET:all")
+    parser.add_argument("--report", help="write the figures here (JSON)")
     args = parser.parse_args(argv)
-
-    def log(msg):
-        print("train_fall_model: " + msg, flush=True)
-
-    if not os.access(args.dump_tool, os.X_OK):
-        raise kfall_data.DataError("%s: dump_windows not found or not executable" %
-                                   args.dump_tool)
-    present = set(kfall_data.list_subjects(args.kfall))
-    missing = [s for s in TRAIN_SUBJECTS + VALIDATION_SUBJECTS if s not in present]
-    if missing:
-        raise kfall_data.DataError("%s: subjects missing: %s" % (args.kfall, " ".join(missing)))
-
-    log("dumping and loading %d training and %d validation subjects" %
-        (len(TRAIN_SUBJECTS), len(VALIDATION_SUBJECTS)))
-    train_recs = kfall_data.load_recordings(args.kfall, args.dump_tool, args.work,
-                                            TRAIN_SUBJECTS, jobs=args.jobs, log=log)
-    val_recs = kfall_data.load_recordings(args.kfall, args.dump_tool, args.work,
-                                          VALIDATION_SUBJECTS, jobs=args.jobs, log=log)
-
-    rng = np.random.default_rng(SEED)
-    x, y = build_set(train_recs)
-    log("training windows: %d (%d fall)" % (len(y), int(y.sum())))
-    mean, std = channel_scaling(x)
-    clf = train(x, y, mean, std, rng, log)
-    weights = fold_weights(clf, mean, std)
-
-    data = tflite_writer.write_fall_model(args.out, *weights)
-    log("wrote %s (%d bytes)" % (args.out, len(data)))
-
-    # The file read back must compute what sklearn computes (float32 against
-    # float64, so up to rounding).
-    written = tflite_writer.fall_model_weights(tflite_writer.read_model(data))
-    report, xv, p = window_report(val_recs, written)
-    p_sklearn = clf.predict_proba((xv - mean) / std)[:, 1]
-    report["max_abs_diff_vs_sklearn"] = float(np.max(np.abs(p - p_sklearn)))
-    if args.tflite_run:
-        # Every 100th validation window, through the runtime the detector uses.
-        sample = slice(0, None, 100)
-        report["runtime_windows_checked"] = int(len(xv[sample]))
-        report["runtime_max_abs_diff_vs_sklearn"] = cross_check_with_runtime(
-            args.tflite_run, args.out, xv[sample],
-            clf.predict_proba((xv[sample] - mean) / std), args.work)
-    report["train_subjects"] = TRAIN_SUBJECTS
-    report["validation_subjects"] = VALIDATION_SUBJECTS
-    report["model_bytes"] = len(data)
-    log("validation windows: " + json.dumps(report))
-    if max(report["max_abs_diff_vs_sklearn"],
-           report.get("runtime_max_abs_diff_vs_sklearn", 0.0)) > 1e-4:
-        raise RuntimeError("the written model does not reproduce sklearn's outputs")
+    if not args.cv and not args.out:
+        parser.error("nothing to do: give --cv, --out or both")
+    for tool in (args.dump_tool, args.score_tool):
+        if not os.access(tool, os.X_OK):
+            raise kfall_data.DataError("%s: not found or not executable" % tool)
+    plan_folds = folds.load_plan(args.plan)
+    candidates.settings_of(args.candidate)
+    report = {}
+    t0 = time.time()
+    if args.cv:
+        names = sorted(candidates.CANDIDATES) if args.cv == "all" else \
+            [candidates.CHOSEN if n == "chosen" else n for n in args.cv.split(",")]
+        for name in names:
+            candidates.settings_of(name)
+        report["cross_validation"] = cross_validate(args, plan_folds, names)
+    if args.out:
+        report["final"] = train_final(args, plan_folds)
+    report["seconds"] = round(time.time() - t0, 1)
     if args.report:
         with open(args.report, "w") as f:
-            json.dump(report, f, indent=2)
+            json.dump(report, f, indent=1)
+        log("figures in %s" % args.report)
     return 0
 
 
 if __name__ == "__main__":
     try:
         sys.exit(main())
-    except kfall_data.DataError as e:
-        print("train_fall_model: %s" % e, file=sys.stderr)
+    except (kfall_data.DataError, folds.PlanError, KeyError) as e:
+        print("train_fall_model: %s" % (e.args[0] if e.args else e), file=sys.stderr)
         sys.exit(1)

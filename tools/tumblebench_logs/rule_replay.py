@@ -101,6 +101,16 @@ class RuleInputs:
             breaks = np.maximum.accumulate(breaks)
         return np.where(holds, index - breaks, 0)
 
+    def score_conditions(self):
+        """What each mode needs besides the down score, per evaluated sample:
+        {'mode6': fires whatever the score, 'mode1', 'mode8', 'mode3', 'mode4',
+        'mode5': the mode's other conditions hold, 'mode2_motion': the motion
+        half of the mode 2 condition, 'mode7_acc': lpf_acc low enough for
+        mode 7 to fire}. Training uses them to see where a score can matter."""
+        return {"mode6": self._mode6, "mode1": self._mode1_pose, "mode8": self._mode8_pose,
+                "mode3": self._mode3_motion, "mode4": self._mode4_motion, "mode5": self._mode5_motion,
+                "mode2_motion": self._mode2_motion, "mode7_acc": self.lpf_acc < MODE7_ACC}
+
     def first_detections(self, p):
         """(frame, mode) per recording: the 0-based sample index and mode of
         the first detection, -1 and 0 where none fires. `p` is the down score

@@ -1,0 +1,81 @@
+"""The training settings compared by cross-validation, by name, and the one
+that won (CHOSEN), which the shipped model is trained with.
+docs/fall_model.md gives every candidate's cross-validated figures."""
+
+import dataclasses
+
+from fit import Settings
+
+# The rule-shaped objective with small batches of whole recordings.
+RULES = Settings(epochs=12, warmup_epochs=2, batch_recordings=8, learning_rate=2e-3, window_cap=600)
+# The same with an extra reward for a confident window 18 samples or more
+# before impact (the lead the detector should reach).
+RULES_EARLY = dataclasses.replace(RULES, early_weight=0.3, lead_target=18)
+
+# Between the two: a tenth of that reward.
+RULES_EARLY_LIGHT = dataclasses.replace(RULES, early_weight=0.1, lead_target=18)
+
+# A wider safety margin below the thresholds on daily activities, weighed
+# twice: for wearers whose daily movements score higher than the training
+# subjects'.
+RULES_STRICT = dataclasses.replace(RULES, margin_bad=2.5, bad_weight=2.0)
+# The same with more augmentation: rotations of 30 degrees, acceleration
+# gain of 5 % spread per recording.
+RULES_STRICT_AUGMENTED = dataclasses.replace(RULES_STRICT, rotation_degrees=30.0, gain_spread=0.05)
+
+# The light early reward with a safety margin between "rules" and "strict".
+RULES_BALANCED = dataclasses.replace(RULES_EARLY_LIGHT, margin_bad=1.5, bad_weight=1.5)
+# "rules" fitted for 20 epochs instead of 12.
+RULES_LONGER = dataclasses.replace(RULES, epochs=20)
+
+# "balanced" with every recording's windows stretched in time by a factor
+# of normal spread 8 % (people move at their own speeds).
+RULES_BALANCED_STRETCHED = dataclasses.replace(RULES_BALANCED, stretch_spread=0.08)
+
+# "balanced" asking falls for a wider margin above the thresholds too.
+RULES_FIRM = dataclasses.replace(RULES_BALANCED, margin_good=2.0)
+
+CANDIDATES = {
+    "rules": RULES,
+    "rules_down05": dataclasses.replace(RULES, output_offset=-0.5),
+    "rules_down1": dataclasses.replace(RULES, output_offset=-1.0),
+    "early": RULES_EARLY,
+    "early_down05": dataclasses.replace(RULES_EARLY, output_offset=-0.5),
+    "early_down1": dataclasses.replace(RULES_EARLY, output_offset=-1.0),
+    "light": RULES_EARLY_LIGHT,
+    "light_down05": dataclasses.replace(RULES_EARLY_LIGHT, output_offset=-0.5),
+    "light_up05": dataclasses.replace(RULES_EARLY_LIGHT, output_offset=0.5),
+    "strict": RULES_STRICT,
+    "strict_up05": dataclasses.replace(RULES_STRICT, output_offset=0.5),
+    "strict_down05": dataclasses.replace(RULES_STRICT, output_offset=-0.5),
+    "strict_aug": RULES_STRICT_AUGMENTED,
+    "strict_aug_up05": dataclasses.replace(RULES_STRICT_AUGMENTED, output_offset=0.5),
+    "strict_aug_down05": dataclasses.replace(RULES_STRICT_AUGMENTED, output_offset=-0.5),
+    "balanced": RULES_BALANCED,
+    "balanced_up05": dataclasses.replace(RULES_BALANCED, output_offset=0.5),
+    "balanced_down05": dataclasses.replace(RULES_BALANCED, output_offset=-0.5),
+    "longer": RULES_LONGER,
+    "longer_down05": dataclasses.replace(RULES_LONGER, output_offset=-0.5),
+    "longer_down1": dataclasses.replace(RULES_LONGER, output_offset=-1.0),
+    "stretch": RULES_BALANCED_STRETCHED,
+    "stretch_up05": dataclasses.replace(RULES_BALANCED_STRETCHED, output_offset=0.5),
+    "stretch_down05": dataclasses.replace(RULES_BALANCED_STRETCHED, output_offset=-0.5),
+    "firm": RULES_FIRM,
+    "firm_up05": dataclasses.replace(RULES_FIRM, output_offset=0.5),
+    "firm_down05": dataclasses.replace(RULES_FIRM, output_offset=-0.5),
+}
+
+CHOSEN = "balanced_down05"
+
+
+def settings_of(name):
+    if name not in CANDIDATES:
+        raise KeyError("no candidate %r (known: %s)" % (name, ", ".join(sorted(CANDIDATES))))
+    return CANDIDATES[name]
+
+
+def fit_key(settings):
+    """What decides the fitted weights: every setting but the output offset,
+    which is applied afterwards, so candidates that differ only in it share
+    one fit per fold."""
+    return dataclasses.replace(settings, output_offset=0.0)
