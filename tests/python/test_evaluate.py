@@ -186,6 +186,26 @@ class GeneratedRuns(unittest.TestCase):
         self.assertIn("per hour", summary)
         self.assertIn(": %.2f per hour" % (fp / (adl_samples / 50 / 3600)), summary)
 
+    def test_runs_of_separate_subjects_pool_into_the_run_of_them_all(self):
+        # Cross-validation folds are reported pooled: two runs of one subject
+        # each, pooled, must give the figures of one run over both.
+        folders = []
+        for subject in ("SA01", "SA02"):
+            folder = os.path.join(self.dir, "runs", "only_" + subject)
+            done = run("evaluate", self.data, "-o", folder, "--subjects", subject)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            folders.append(folder)
+        pooled = os.path.join(self.dir, "pooled")
+        done = support.run_tool("run_summary", "--pool", *folders, "-o", pooled)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        for table in ("per_subject.csv", "per_group.csv", "per_activity.csv", "timing.csv"):
+            self.assertEqual(read_csv(os.path.join(pooled, table)), read_csv(os.path.join(self.builtin, table)), table)
+        self.assertIn("each run checked on its own: 2 of 2 reports agree", done.stdout)
+        # The same recordings twice would count them twice.
+        done = support.run_tool("run_summary", "--pool", self.builtin, self.other, "-o", pooled + "_twice")
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("cannot be pooled", done.stderr)
+
     def test_compare_names_runs_by_their_manifests_and_pairs_them(self):
         out = os.path.join(self.dir, "compare")
         done = support.run_tool("run_summary", "--compare", self.builtin, self.other,

@@ -7,7 +7,7 @@ import statistics
 from collections import Counter, OrderedDict
 from dataclasses import dataclass
 
-from . import breakdowns, estimates, research_text, run_folder, tasks
+from . import breakdowns, console_log, estimates, research_text, run_folder, tasks
 from . import stats as stats_mod
 from .dataset_tables import name_parts, recording_key
 from .plotting import shorten
@@ -241,3 +241,53 @@ def text_summary(summary):
     for note in log.notes + summary.context.notes:
         out.append("  note: " + note)
     return "\n".join(out) + "\n"
+
+
+@dataclass
+class PooledCheck:
+    """The check of a pooled summary: each run's own report against its own
+    result lines."""
+    checks: list
+
+    @property
+    def status(self):
+        order = ("differs", "missing", "incomplete", "match")
+        return min((c.status for c in self.checks), key=order.index)
+
+    @property
+    def agrees(self):
+        return all(c.agrees for c in self.checks)
+
+    def describe(self):
+        agreeing = sum(c.status == "match" for c in self.checks)
+        text = "each run checked on its own: %d of %d reports agree with their result lines" % (
+            agreeing, len(self.checks))
+        others = [c.describe() for c in self.checks if c.status != "match"]
+        return text + ("; " + "; ".join(others) if others else "")
+
+
+def pool(summaries, name, bootstrap=None):
+    """One summary over the recordings of several runs, as cross-validation
+    folds judged by their own models are reported: the runs' result lines
+    side by side, their data sets' tables merged. A recording that appears in
+    two runs would be counted twice, so that is refused."""
+    log = console_log.RunLog(source=name)
+    context = run_folder.RunContext(name=name)
+    seen = {}
+    for s in summaries:
+        for rec in s.log.scored:
+            key = (s.context.subject_of(rec), rec.path)
+            if key in seen:
+                raise ValueError("%s is in both %s and %s" % (rec.path, seen[key], s.name))
+            seen[key] = s.name
+        log.recordings += s.log.recordings
+        log.invalid_label_lines += s.log.invalid_label_lines
+        log.notes += ["%s: %s" % (s.name, n) for n in s.log.notes]
+        context.recordings.update(s.context.recordings)
+        context.subject_groups.update(s.context.subject_groups)
+    context.notes.append("pooled over %d runs: %s" % (len(summaries), ", ".join(s.name for s in summaries)))
+    pooled = Summary(log=log, stats=stats_mod.accumulate(log.scored), check=PooledCheck([s.check for s in summaries]),
+                     context=context)
+    if bootstrap:
+        pooled.bootstrap = bootstrap
+    return pooled
