@@ -222,6 +222,41 @@ class DistillationTest(unittest.TestCase):
 
 
 @needs_torch
+class StoredFitTest(unittest.TestCase):
+    def test_a_stored_fit_is_read_back_only_for_the_same_recordings_and_training(self):
+        import fit
+        import rule_windows
+        import train_fall_model
+        settings = fit.Settings(epochs=1, warmup_epochs=1, batch_recordings=4)
+        calls = []
+        real_fit = fit.fit
+
+        def counted(*args, **kwargs):
+            calls.append(1)
+            return real_fit(*args, **kwargs)
+
+        fit.fit = counted
+        try:
+            with tempfile.TemporaryDirectory() as tmp:
+                def run(ws, in_train):
+                    return train_fall_model.fold_fit(ws, train_fall_model.data_digest(ws), in_train, settings, 0, 2,
+                                                     "t", tmp)
+                ws = rule_windows.WindowSet([synthetic_subject("SA98", 7), synthetic_subject("SA99", 8)])
+                in_train = np.arange(ws.count) < 6
+                first = run(ws, in_train)
+                again = run(ws, in_train)
+                self.assertEqual(len(calls), 1)
+                for a, b in zip(first, again):
+                    np.testing.assert_array_equal(a, b)
+                run(ws, np.arange(ws.count) >= 6)  # other training recordings
+                ws.channels[0, 0] += 1.0           # the same recordings, another sample value
+                run(ws, in_train)
+                self.assertEqual(len(calls), 3)
+        finally:
+            fit.fit = real_fit
+
+
+@needs_torch
 class ExportTest(unittest.TestCase):
     def test_written_file_computes_the_trained_network_on_raw_inputs(self):
         import fit
