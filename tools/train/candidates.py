@@ -35,6 +35,18 @@ RULES_BALANCED_STRETCHED = dataclasses.replace(RULES_BALANCED, stretch_spread=0.
 # "balanced" asking falls for a wider margin above the thresholds too.
 RULES_FIRM = dataclasses.replace(RULES_BALANCED, margin_good=2.0)
 
+# Second round, aimed at wearers the network has not seen. "balanced" with
+# the weights averaged over four more epochs at a quarter of the peak rate.
+RULES_AVERAGED = dataclasses.replace(RULES_BALANCED, swa_epochs=4, swa_learning_rate=5e-4, swa_snapshots=4)
+# "balanced" with a sensor of its own per recording: acceleration gain
+# (5 %), offsets (0.03 g, 2 deg/s) and a little noise on every input.
+RULES_SENSOR = dataclasses.replace(RULES_BALANCED, gain_spread=0.05, acc_offset_g=0.03, gyro_offset_dps=2.0,
+                                   input_noise=0.05)
+# "balanced" taught by a larger network (128-128 over the last 50 samples,
+# fitted with the same objective on the same recordings).
+RULES_DISTILLED = dataclasses.replace(RULES_BALANCED, teacher_hidden=128, teacher_window=50, distil_weight=1.0,
+                                      distil_temperature=2.0)
+
 CANDIDATES = {
     "rules": RULES,
     "rules_down05": dataclasses.replace(RULES, output_offset=-0.5),
@@ -63,6 +75,15 @@ CANDIDATES = {
     "firm": RULES_FIRM,
     "firm_up05": dataclasses.replace(RULES_FIRM, output_offset=0.5),
     "firm_down05": dataclasses.replace(RULES_FIRM, output_offset=-0.5),
+    "averaged": RULES_AVERAGED,
+    "averaged_up05": dataclasses.replace(RULES_AVERAGED, output_offset=0.5),
+    "averaged_down05": dataclasses.replace(RULES_AVERAGED, output_offset=-0.5),
+    "sensor": RULES_SENSOR,
+    "sensor_up05": dataclasses.replace(RULES_SENSOR, output_offset=0.5),
+    "sensor_down05": dataclasses.replace(RULES_SENSOR, output_offset=-0.5),
+    "distilled": RULES_DISTILLED,
+    "distilled_up05": dataclasses.replace(RULES_DISTILLED, output_offset=0.5),
+    "distilled_down05": dataclasses.replace(RULES_DISTILLED, output_offset=-0.5),
 }
 
 CHOSEN = "balanced_down05"

@@ -2,16 +2,58 @@
 """Markdown tables of a train_fall_model report (the figures of
 docs/fall_model.md come from here, not from hand copies).
 
-    report_tables.py REPORT.json [REPORT.json ...] [--candidates NAME,NAME]
+    report_tables.py REPORT.json [REPORT.json ...] [--candidates NAME,NAME] [--rank]
 
 Prints, per candidate: the KFall figures of every fold, pooled over the
 folds (with Wilson 95 % intervals) and their mean and spread across folds;
 the SisFall figures likewise, per age group; false alarms per task and the
-lead-time quartiles."""
+lead-time quartiles. --rank instead ranks the candidates by the choice rule
+(most targets met, then fewest recordings short of the others, false alarms
+before timing)."""
 
 import argparse
 import json
+import math
 import sys
+
+# The targets every candidate is judged against, and how many recordings a
+# figure is short of its target (0 when met).
+LEAD_TARGET_SAMPLES = 18
+FALSE_ALARMS_PER_HOUR_TARGET = 3.0
+
+
+def _needed(share, total):
+    return math.ceil(round(share * total, 9))
+
+
+def shortfalls(pooled):
+    """{target: recordings short (samples for the lead)} of pooled figures;
+    the SisFall false-alarm rate counts recordings above 3 per hour."""
+    out = {}
+    k, s = pooled.get("kfall"), pooled.get("sisfall")
+    if k:
+        out["sensitivity"] = max(0, _needed(0.995, k["falls"]) - k["detected"])
+        out["specificity"] = max(0, _needed(0.985, k["adl"]) - k["tn"])
+        out["good"] = max(0, _needed(0.97, k["falls"]) - k["good"])
+        out["lead"] = max(0.0, LEAD_TARGET_SAMPLES - (k["median_lead"] or 0.0))
+    if s:
+        out["adl_clean"] = max(0, _needed(0.97, s["adl"]) - (s["adl"] - s["fp"]))
+        out["adl_clean_elderly"] = max(0, _needed(0.97, s["adl_elderly"]) - (s["adl_elderly"] - s["fp_elderly"]))
+        out["falls_detected"] = max(0, _needed(0.98, s["falls"]) - s["detected"])
+        out["false_alarms_per_hour"] = max(0, s["fp"] - math.floor(FALSE_ALARMS_PER_HOUR_TARGET * s["adl_hours"]))
+    return out
+
+
+FALSE_ALARM_TARGETS = ("specificity", "adl_clean", "adl_clean_elderly", "false_alarms_per_hour")
+
+
+def ranking_key(pooled):
+    """The choice rule: most targets met, then fewest recordings short of
+    the others, then fewest false-alarm recordings short, then the lead."""
+    short = shortfalls(pooled)
+    recordings = {t: v for t, v in short.items() if t != "lead"}
+    return (-sum(1 for v in short.values() if v == 0), sum(recordings.values()),
+            sum(recordings[t] for t in FALSE_ALARM_TARGETS if t in recordings), short.get("lead", 0.0))
 
 
 def pct(v):
@@ -97,12 +139,23 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("reports", nargs="+")
     parser.add_argument("--candidates", help="only these, in this order (comma-separated)")
+    parser.add_argument("--rank", action="store_true", help="only the candidates ranked by the choice rule, "
+                        "with what each is short of the targets")
     args = parser.parse_args(argv)
     merged = {}
     for path in args.reports:
         with open(path) as f:
             merged.update(json.load(f).get("cross_validation", {}))
     names = args.candidates.split(",") if args.candidates else list(merged)
+    if args.rank:
+        print("| candidate | targets met | recordings short | of them false alarms | lead short (samples) | "
+              "short per target |")
+        print("|---|---|---|---|---|---|")
+        for n in sorted(names, key=lambda n: ranking_key(merged[n]["pooled"])):
+            met, short, alarms, lead = ranking_key(merged[n]["pooled"])
+            detail = ", ".join("%s %g" % kv for kv in shortfalls(merged[n]["pooled"]).items() if kv[1])
+            print("| %s | %d | %d | %d | %g | %s |" % (n, -met, short, alarms, lead, detail))
+        return 0
     out = ["| candidate | KFall sensitivity | specificity | good | median lead | SisFall ADL clean | elderly | "
            "falls detected | false alarms/h |", "|---|---|---|---|---|---|---|---|---|"]
     out += [summary_row(n, merged[n]) for n in names]

@@ -102,3 +102,14 @@ def rule_loss(z, batch, settings):
         settings.bce_weight * bce
     return loss, dict(bad=float(bad_loss) / max(1, int(has_bad.sum())),
                       good=float(good_loss) / max(1, int(wanted.sum())), bce=float(bce))
+
+
+def distillation_loss(z, z_teacher, temperature):
+    """The mean, over windows, of the divergence between the teacher's down
+    probability and the network's, both softened by `temperature` (logits
+    divided by it), times temperature squared so that its gradients keep
+    their size whatever the temperature. Zero where the two agree."""
+    p_teacher = torch.sigmoid(z_teacher / temperature)
+    cross = F.binary_cross_entropy_with_logits(z / temperature, p_teacher, reduction="none")
+    own = F.binary_cross_entropy_with_logits(z_teacher / temperature, p_teacher, reduction="none")
+    return (cross - own).mean() * temperature * temperature

@@ -112,12 +112,21 @@ class WindowSet:
             np.zeros(0, np.int64)
         self.mode7_run = cond["mode7_acc"] & (index_in_recording >= MODE7_RUN - 1)
 
-    def windows(self, index, stretch=None):
+    def windows(self, index, stretch=None, length=WINDOW):
         """[len(index), 150] float32 model inputs of the given windows. With
         `stretch` (one factor per window), the window ending at the same
         sample spans `stretch` times as many samples, read by linear
         interpolation (never before its recording's first sample): the same
-        movement made faster or slower."""
+        movement made faster or slower. With `length`, that many samples
+        end at the window's sample (a wider context; samples before the
+        recording's first repeat the first)."""
+        if length != WINDOW:
+            if stretch is not None:
+                raise ValueError("a stretched window has the classifier's length")
+            steps = np.arange(-(length - 1), 1)
+            first = self.position[index] - self.frame[index]
+            rows = np.maximum(self.position[index][:, None] + steps[None, :], first[:, None])
+            return self.channels[rows].reshape(len(index), length * CHANNELS)
         steps = np.arange(-(WINDOW - 1), 1)
         if stretch is None:
             rows = self.position[index][:, None] + steps[None, :]

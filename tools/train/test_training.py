@@ -169,6 +169,94 @@ class RuleLossTest(unittest.TestCase):
 
 
 @needs_torch
+class DistillationTest(unittest.TestCase):
+    def test_loss_vanishes_only_where_the_network_agrees_with_its_teacher(self):
+        import rule_loss
+        teacher = torch.tensor([-6.0, -1.0, 0.0, 2.5, 9.0], dtype=torch.float64)
+        for temperature in (1.0, 2.0, 4.0):
+            same = rule_loss.distillation_loss(teacher.clone(), teacher, temperature)
+            self.assertAlmostEqual(float(same), 0.0, places=12)
+            # Moved either way from the teacher's logit, every window costs
+            # more, and the gradient points back towards the teacher.
+            for shift in (-1.5, -0.1, 0.1, 1.5):
+                z = (teacher + shift).requires_grad_(True)
+                loss = rule_loss.distillation_loss(z, teacher, temperature)
+                loss.backward()
+                self.assertGreater(float(loss), 0.0)
+                self.assertTrue(bool((torch.sign(z.grad) == np.sign(shift)).all()), (temperature, shift))
+
+    def test_wider_windows_end_where_the_classifiers_do_and_stay_in_their_recording(self):
+        import rule_windows
+        ws = rule_windows.WindowSet([synthetic_subject("SA98", 7), synthetic_subject("SA99", 8)])
+        index = np.arange(len(ws.frame))
+        short, wide = ws.windows(index), ws.windows(index, length=50)
+        np.testing.assert_array_equal(wide[:, 25 * 6:], short)
+        # Windows near a recording's start repeat its first sample instead
+        # of reading the recording before.
+        early = index[ws.frame < 49]
+        self.assertGreater(len(early), 0)
+        for i in early[:40]:
+            rows = wide[i].reshape(50, 6)
+            first = ws.channels[ws.position[i] - ws.frame[i]]
+            missing = 49 - ws.frame[i]
+            np.testing.assert_array_equal(rows[:missing + 1], np.repeat(first[None], missing + 1, axis=0))
+        with self.assertRaises(ValueError):
+            ws.windows(index[:3], stretch=np.ones(3), length=50)
+
+    def test_taught_and_averaged_fit_is_deterministic_and_exports_the_classifiers_network(self):
+        import fit
+        import rule_windows
+        import tflite_writer
+        ws = rule_windows.WindowSet([synthetic_subject("SA98", 7), synthetic_subject("SA99", 8)])
+        plain = fit.Settings(epochs=2, warmup_epochs=1, batch_recordings=4)
+        taught = fit.Settings(epochs=2, warmup_epochs=1, batch_recordings=4, teacher_hidden=16, teacher_window=40,
+                              swa_epochs=1, acc_offset_g=0.03, gyro_offset_dps=2.0, input_noise=0.05)
+        files = []
+        for settings in (taught, taught, plain):
+            fit._teachers.clear()  # the second fit trains its teacher again
+            files.append(tflite_writer.pack_model(tflite_writer.fall_model_description(
+                *fit.fit(ws, np.arange(ws.count), settings))))
+        self.assertEqual(files[0], files[1])
+        self.assertEqual(len(files[0]), 26116)
+        self.assertNotEqual(files[0], files[2])
+
+
+@needs_torch
+class StoredFitTest(unittest.TestCase):
+    def test_a_stored_fit_is_read_back_only_for_the_same_recordings_and_training(self):
+        import fit
+        import rule_windows
+        import train_fall_model
+        settings = fit.Settings(epochs=1, warmup_epochs=1, batch_recordings=4)
+        calls = []
+        real_fit = fit.fit
+
+        def counted(*args, **kwargs):
+            calls.append(1)
+            return real_fit(*args, **kwargs)
+
+        fit.fit = counted
+        try:
+            with tempfile.TemporaryDirectory() as tmp:
+                def run(ws, in_train):
+                    return train_fall_model.fold_fit(ws, train_fall_model.data_digest(ws), in_train, settings, 0, 2,
+                                                     "t", tmp)
+                ws = rule_windows.WindowSet([synthetic_subject("SA98", 7), synthetic_subject("SA99", 8)])
+                in_train = np.arange(ws.count) < 6
+                first = run(ws, in_train)
+                again = run(ws, in_train)
+                self.assertEqual(len(calls), 1)
+                for a, b in zip(first, again):
+                    np.testing.assert_array_equal(a, b)
+                run(ws, np.arange(ws.count) >= 6)  # other training recordings
+                ws.channels[0, 0] += 1.0           # the same recordings, another sample value
+                run(ws, in_train)
+                self.assertEqual(len(calls), 3)
+        finally:
+            fit.fit = real_fit
+
+
+@needs_torch
 class ExportTest(unittest.TestCase):
     def test_written_file_computes_the_trained_network_on_raw_inputs(self):
         import fit

@@ -22,6 +22,7 @@ figures to --report.
 """
 
 import argparse
+import hashlib
 import json
 import os
 import sys
@@ -135,12 +136,62 @@ def line_of(figs):
     return "; ".join(parts)
 
 
+TRAINING_SOURCES = ("fit.py", "rule_loss.py", "rule_windows.py", "fall_frames.py",
+                    os.path.join("..", "tumblebench_logs", "rule_replay.py"))
+
+
+def data_digest(ws):
+    """A digest of everything a fit reads from the window set: the
+    recordings, their labels and derived frames, every channel and rule
+    input, and the training code. A stored fit is used only under the same
+    digest, so new recordings, another dump of them or a change to the
+    training never meets an old fit."""
+    h = hashlib.sha1()
+    for a in (ws.dataset, ws.subject, ws.name, ws.task, ws.onset, ws.impact, ws.derived, ws.channels,
+              ws.position, ws.recording, ws.rules.lpf_acc, ws.rules.lpf_gyro, ws.rules.vv, ws.rules.roll,
+              ws.rules.pitch):
+        h.update(np.ascontiguousarray(a).tobytes())
+    for name in TRAINING_SOURCES:
+        with open(os.path.join(HERE, name), "rb") as f:
+            h.update(f.read())
+    return h.hexdigest()
+
+
+def fold_fit(ws, digest, in_train, settings, k, fold_count, name, fits_dir):
+    """The weights of settings fitted on one fold's training recordings,
+    kept in fits_dir: a fit is deterministic, so a later run (another
+    offset, the pooled figures after folds fitted side by side in two
+    processes) reads it instead of fitting again."""
+    h = hashlib.sha1()
+    h.update(digest.encode())
+    h.update(repr(candidates.fit_key(settings)).encode())
+    h.update(np.nonzero(in_train)[0].tobytes())
+    path = os.path.join(fits_dir, "%s_fold%d.npz" % (h.hexdigest()[:20], k + 1))
+    if os.path.exists(path):
+        with np.load(path) as stored:
+            log("%s fold %d/%d: fit read from %s" % (name, k + 1, fold_count, path))
+            return tuple(stored["w%d" % i] for i in range(6))
+    weights = fit.fit(ws, np.nonzero(in_train)[0], settings, log,
+                      label="%s fold %d/%d " % (name, k + 1, fold_count))
+    partial = path + ".part"
+    with open(partial, "wb") as f:
+        np.savez(f, **{"w%d" % i: w for i, w in enumerate(weights)})
+    os.replace(partial, path)
+    return weights
+
+
 def cross_validate(args, plan_folds, names):
     subjects = load_subjects(args, folds.subjects_of(plan_folds))
     ws = rule_windows.WindowSet([s for d in subjects for s in subjects[d]])
     log("%d recordings, %d evaluated windows" % (ws.count, len(ws.frame)))
     workdir = os.path.join(args.cache, "cv")
     os.makedirs(workdir, exist_ok=True)
+    fits_dir = os.path.join(workdir, "fits")
+    os.makedirs(fits_dir, exist_ok=True)
+    digest = data_digest(ws)
+    only = set(range(len(plan_folds))) if not args.folds else {int(n) - 1 for n in args.folds.split(",")}
+    if not only <= set(range(len(plan_folds))):
+        raise folds.PlanError("--folds %s: the plan has folds 1 to %d" % (args.folds, len(plan_folds)))
     fitted = {}
     report = {}
     for name in names:
@@ -148,7 +199,7 @@ def cross_validate(args, plan_folds, names):
         log("candidate %s: %s" % (name, settings.describe()))
         down = np.zeros(len(ws.frame), dtype=np.float32)
         per_fold = []
-        for k in range(len(plan_folds)):
+        for k in sorted(only):
             train, test = folds.split(plan_folds, k)
             in_train = np.zeros(ws.count, dtype=bool)
             in_test = np.zeros(ws.count, dtype=bool)
@@ -159,8 +210,7 @@ def cross_validate(args, plan_folds, names):
             assert not np.any(in_train & in_test), "a recording in training and test"
             key = (candidates.fit_key(settings), k)
             if key not in fitted:
-                fitted[key] = fit.fit(ws, np.nonzero(in_train)[0], settings, log,
-                                      label="%s fold %d/%d " % (name, k + 1, len(plan_folds)))
+                fitted[key] = fold_fit(ws, digest, in_train, settings, k, len(plan_folds), name, fits_dir)
             weights = fit.with_offset(fitted[key], settings.output_offset)
             index = np.nonzero(in_test[ws.recording])[0]
             path = os.path.join(workdir, "%s_fold%d.tflite" % (name, k + 1))
@@ -174,6 +224,9 @@ def cross_validate(args, plan_folds, names):
                     ws, frames, modes, outcome, sel)
             per_fold.append(figs)
             log("%s fold %d/%d: %s" % (name, k + 1, len(plan_folds), line_of(figs)))
+        if len(only) < len(plan_folds):
+            report[name] = dict(settings=settings.describe(), folds=per_fold, fold_numbers=sorted(k + 1 for k in only))
+            continue
         frames, modes, outcome = outcomes.recording_outcomes(ws, down)
         pooled = {}
         for dataset in subjects:
@@ -230,6 +283,9 @@ def main(argv=None):
     parser.add_argument("--score-tool", required=True, help="the score_windows program")
     parser.add_argument("--cv", help="cross-validate these candidates (comma-separated names, 'chosen' "
                         "or 'all')")
+    parser.add_argument("--folds", help="cross-validate on these folds only (comma-separated, from 1), "
+                        "e.g. two processes side by side; the fits are kept, and a run over every fold "
+                        "reads them and pools the figures")
     parser.add_argument("--out", help="fit on all subjects and write the model here")
     parser.add_argument("--candidate", default=candidates.CHOSEN, help="settings of the final fit "
                         "(default %s)" % candidates.CHOSEN)
