@@ -1,7 +1,7 @@
 #ifndef HARNESS_EXIT_STATUS_H
 #define HARNESS_EXIT_STATUS_H
 
-// Exit statuses of tumblebench. 0 and 1 are the design's: every run that got
+// Exit statuses of tumblebench. 0 and 1 are the long-standing ones: every run that got
 // past the argument check, and the usage text. The others say that the
 // report on standard output is missing or cannot be trusted.
 constexpr int kExitRunDone = 0;
