@@ -137,6 +137,18 @@ class GeneratedRuns(unittest.TestCase):
         self.assertIn("not empty", again.stderr)
         self.assertEqual(snapshot(self.builtin), before)
 
+    def test_hard_links_and_copies_give_the_same_run_and_leave_the_data_alone(self):
+        # A hard-linked recording is the original file: anything the run
+        # wrote into it would change the data set.
+        before = snapshot(self.data)
+        for way in ("hardlink", "copy"):
+            folder = os.path.join(self.dir, "runs", way)
+            done = run("evaluate", self.data, "-o", folder, "--link", way)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(self.log(folder), self.log(self.builtin), way)
+            self.assertEqual(self.manifest(folder)["data_set"]["placed"], {way: 72})
+            self.assertEqual(snapshot(self.data), before, way)
+
     def test_a_model_the_harness_refuses_fails_the_run(self):
         broken = os.path.join(self.dir, "broken.tflite")
         with open(OTHER_MODEL, "rb") as f, open(broken, "wb") as out:
