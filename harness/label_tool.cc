@@ -15,10 +15,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include "harness/stop_signals.h"
 
 extern char** environ;
 
@@ -36,18 +37,9 @@ constexpr double kStopGrace_s = 2.0;
 // The interpreter reports a command that died of a signal as 128 + its number.
 constexpr int kShellSignalStatusBase = 128;
 
-// Signals that ask the whole run to stop.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr size_t kStopSignalCount = std::size(kStopSignals);
-
-volatile sig_atomic_t g_stop_signal = 0;
-
-void NoteStopSignal(int signal_number) { g_stop_signal = signal_number; }
-
 // The dispositions replaced while a converter runs.
 struct SavedSignals {
-  struct sigaction stop[kStopSignalCount];
-  bool caught[kStopSignalCount];
+  SavedStopSignals stop;
   struct sigaction child;
 };
 
@@ -120,20 +112,10 @@ double LabelToolTimeout_s() {
   return timeout_s;
 }
 
-// Catches the stop signals (those not ignored since the program started) and
-// lets SIGCHLD take its default, so that the converter cannot be reaped
-// unseen.
-void CatchStopSignals(SavedSignals* saved) {
-  g_stop_signal = 0;
-  struct sigaction catcher;
-  std::memset(&catcher, 0, sizeof(catcher));
-  catcher.sa_handler = NoteStopSignal;
-  sigemptyset(&catcher.sa_mask);
-  for (size_t i = 0; i < kStopSignalCount; ++i) {
-    sigaction(kStopSignals[i], nullptr, &saved->stop[i]);
-    saved->caught[i] = saved->stop[i].sa_handler != SIG_IGN;
-    if (saved->caught[i]) sigaction(kStopSignals[i], &catcher, nullptr);
-  }
+// Catches the stop signals and lets SIGCHLD take its default, so that the
+// converter cannot be reaped unseen.
+void CatchSignals(SavedSignals* saved) {
+  CatchStopSignals(&saved->stop);
   struct sigaction child_default;
   std::memset(&child_default, 0, sizeof(child_default));
   child_default.sa_handler = SIG_DFL;
@@ -142,29 +124,8 @@ void CatchStopSignals(SavedSignals* saved) {
 }
 
 void RestoreSignals(const SavedSignals& saved) {
-  for (size_t i = 0; i < kStopSignalCount; ++i) {
-    if (saved.caught[i]) sigaction(kStopSignals[i], &saved.stop[i], nullptr);
-  }
+  RestoreStopSignals(saved.stop);
   sigaction(SIGCHLD, &saved.child, nullptr);
-}
-
-// Ends the program by signal_number, as if it had never been caught, so that
-// whoever started the run sees it was interrupted. What was printed so far
-// is flushed; no report follows.
-[[noreturn]] void EndBySignal(int signal_number) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  struct sigaction default_action;
-  std::memset(&default_action, 0, sizeof(default_action));
-  default_action.sa_handler = SIG_DFL;
-  sigemptyset(&default_action.sa_mask);
-  sigaction(signal_number, &default_action, nullptr);
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, signal_number);
-  sigprocmask(SIG_UNBLOCK, &only, nullptr);
-  raise(signal_number);
-  _exit(kShellSignalStatusBase + signal_number);  // a signal whose default is to go on
 }
 
 // Starts "/bin/sh -c command" as the leader of a new process group, with the
@@ -180,9 +141,7 @@ pid_t StartConverter(const char* command, const SavedSignals& saved, int* error)
 
   sigset_t defaults;
   sigemptyset(&defaults);
-  for (size_t i = 0; i < kStopSignalCount; ++i) {
-    if (saved.caught[i]) sigaddset(&defaults, kStopSignals[i]);
-  }
+  AddCaughtStopSignals(saved.stop, &defaults);
   sigaddset(&defaults, SIGCHLD);
   sigset_t no_mask;
   sigemptyset(&no_mask);
@@ -284,15 +243,15 @@ void RunLabelTool(const char* subject) {
   std::fflush(stderr);
   const double timeout_s = LabelToolTimeout_s();
   SavedSignals saved;
-  CatchStopSignals(&saved);
+  CatchSignals(&saved);
   int start_error = 0;
   Converter converter = {StartConverter(command, saved, &start_error), false, -1, 0};
   bool timed_out = false;
   if (converter.pid > 0) {
     const Clock::time_point started = Clock::now();
     while (!Collect(&converter, false)) {
-      if (g_stop_signal != 0) {
-        StopGroup(&converter, g_stop_signal);
+      if (NotedStopSignal() != 0) {
+        StopGroup(&converter, NotedStopSignal());
         break;
       }
       if (timeout_s > 0.0 && SecondsSince(started) >= timeout_s) {
@@ -306,7 +265,7 @@ void RunLabelTool(const char* subject) {
   RestoreSignals(saved);
 
   // A stop request that came at any point, even as the converter ended.
-  const int stop_signal = g_stop_signal;
+  const int stop_signal = NotedStopSignal();
   if (stop_signal != 0) {
     std::fprintf(stderr, "tumblebench: %s, interrupted by signal %d while %s ran; the run is stopped.\n",
                  subject, stop_signal, command);

@@ -11,11 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 
 #include "harness/eval_stats.h"
 #include "harness/exit_status.h"
 #include "harness/file_utils.h"
+#include "harness/stop_signals.h"
 
 namespace {
 
@@ -25,15 +25,7 @@ namespace {
 constexpr size_t kMinimumLookahead = 64;
 constexpr size_t kCopyBufferSize = 1 << 16;
 
-// Signals that ask the whole run to stop; the workers are stopped the same
-// way before the parent ends by that signal.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr size_t kStopSignalCount = std::size(kStopSignals);
-
-volatile sig_atomic_t g_stop_signal = 0;
 bool g_incomplete = false;
-
-void NoteStopSignal(int signal_number) { g_stop_signal = signal_number; }
 
 // What a worker hands back, in memory shared with the parent. `finished` is
 // set last, so a worker that died on the way leaves it 0.
@@ -91,11 +83,11 @@ class WorkerPool {
 
   // Runs every subject; returns the number whose folder was entered.
   int Run(int jobs) {
-    CatchStopSignals();
+    CatchStopSignals(&saved_);
     const size_t lookahead = std::max(kMinimumLookahead, static_cast<size_t>(jobs) * 4);
     size_t next_start = 0;
     while (next_emit_ < subjects_.size()) {
-      if (g_stop_signal != 0) StopEverything();
+      if (NotedStopSignal() != 0) StopEverything(NotedStopSignal());
       while (!serial_ && active_ < jobs && next_start < subjects_.size() && next_start < next_emit_ + lookahead) {
         if (!Start(next_start)) break;
         ++next_start;
@@ -104,30 +96,18 @@ class WorkerPool {
       EmitReady();
       if (serial_ && active_ == 0 && next_emit_ == next_start) {
         // No worker could be started: the rest run here, in order.
-        RestoreStopSignals();
+        RestoreStopSignals(saved_);
         for (; next_start < subjects_.size(); ++next_start, ++next_emit_) {
           if (EnterAndVisit(subjects_[next_start], visit_, context_)) ++entered_;
         }
         return entered_;
       }
     }
-    RestoreStopSignals();
+    RestoreStopSignals(saved_);
     return entered_;
   }
 
  private:
-  void CatchStopSignals() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof(action));
-    action.sa_handler = NoteStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &action, &saved_[i]);
-  }
-
-  void RestoreStopSignals() {
-    for (size_t i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &saved_[i], nullptr);
-  }
-
   bool Start(size_t index) {
     Worker& w = workers_[index];
     w.output = TemporaryOutput();
@@ -153,7 +133,7 @@ class WorkerPool {
 
   [[noreturn]] void RunWorker(size_t index) {
     Worker& w = workers_[index];
-    RestoreStopSignals();
+    RestoreStopSignals(saved_);
     if (dup2(fileno(w.output), STDOUT_FILENO) < 0) _exit(kExitOutputFailed);
     std::clearerr(stdout);
     EvalStats* stats = ProcessEvalStats();
@@ -176,11 +156,10 @@ class WorkerPool {
       for (Worker& w : workers_) {
         if (w.pid == pid) w.ended = true;
       }
-      g_stop_signal = SIGINT;
-      StopEverything();
+      StopEverything(SIGINT);
     }
     if (pid < 0) {
-      if (errno == EINTR && g_stop_signal != 0) StopEverything();
+      if (errno == EINTR && NotedStopSignal() != 0) StopEverything(NotedStopSignal());
       if (errno == ECHILD) {
         // Nothing left to wait for: workers not yet seen to end are lost.
         for (Worker& w : workers_) {
@@ -203,19 +182,15 @@ class WorkerPool {
 
   // An interrupt or termination request: the workers get the same signal,
   // and once they are gone this process ends by it, with no report.
-  [[noreturn]] void StopEverything() {
-    const int signal_number = g_stop_signal;
+  [[noreturn]] void StopEverything(int signal_number) {
     for (Worker& w : workers_) {
       if (w.pid > 0 && !w.ended) kill(w.pid, signal_number);
     }
     for (Worker& w : workers_) {
       if (w.pid > 0 && !w.ended) waitpid(w.pid, nullptr, 0);
     }
-    std::fflush(stdout);
-    RestoreStopSignals();
-    signal(signal_number, SIG_DFL);
-    raise(signal_number);
-    _exit(128 + signal_number);
+    RestoreStopSignals(saved_);
+    EndBySignal(signal_number);
   }
 
   // Writes, in the walk's order, the output of every subject whose worker
@@ -266,7 +241,7 @@ class WorkerPool {
   SubjectVisitor visit_;
   void* context_;
   std::vector<Worker> workers_;
-  struct sigaction saved_[kStopSignalCount];
+  SavedStopSignals saved_;
   size_t next_emit_ = 0;
   int active_ = 0;
   int entered_ = 0;

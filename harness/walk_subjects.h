@@ -1,6 +1,8 @@
 #ifndef HARNESS_WALK_SUBJECTS_H
 #define HARNESS_WALK_SUBJECTS_H
 
+#include "harness/subject_workers.h"
+
 constexpr int kFindPathBufferSize = 2048;
 
 // Label types handed to the KFall walk.
@@ -17,8 +19,6 @@ bool FormKFallLabelName(const char* subject, int label_type, char* buffer, int s
 
 // The device walk's label file of a folder: "<folder name>_device.csv".
 bool FormDeviceLabelName(const char* folder_name, char* buffer, int size);
-
-#include "harness/subject_workers.h"
 
 // Enumerates the entries directly in root, in the order the system yields
 // them, and for every subject folder makes root/<name> (absolute) the current

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -634,6 +635,34 @@ TEST(FaultInjection, InterruptDuringALabelConversionStopsTheRun) {
     ASSERT_GT(helper, 0);
     EXPECT_TRUE(Eventually(5.0, [&] { return !IsRunning(helper); })) << "the converter's helper is still running";
   }
+}
+
+// A run whose hang-ups are ignored (as under nohup) goes on after one, with
+// workers as in one process.
+TEST(FaultInjection, AnIgnoredHangUpLeavesTheParallelWalkRunning) {
+  TempDir dir;
+  const fs::path root = fs::canonical(dir.path()) / "data";
+  for (const char* subject : {"SA01", "SA02"}) fs::create_directories(root / subject);
+  WriteFile((root / "SA01" / "S01T06R01.csv").string(), KFallRecording(60));
+  WriteFile((root / "SA02" / "S02T06R01.csv").string(), KFallRecording(60));
+  // The converter says it has started, then takes a second to write the
+  // subject's label file.
+  const std::string header(kHeader, std::strlen(kHeader) - 1);
+  const fs::path program = InstallWithConverter(dir.path(),
+                                                "#!/bin/sh\n"
+                                                "s=${1%_down.csv}\n"
+                                                "touch ../started\n"
+                                                "sleep 1\n"
+                                                "printf '%s\\n' '" + header + "' \"S${s#SA}T06,walk,1,0,0\" > ${s}_all.csv\n");
+  const RunResult run = RunShell(
+      root, "{ (trap '' HUP; TUMBLEBENCH_JOBS=2 exec " + Quoted(program.string()) +
+                " -r) >out 2>err & }; pid=$!; while [ ! -e started ]; do sleep 0.02; done; kill -HUP $pid; "
+                "wait $pid; echo status $?");
+  EXPECT_EQ(run.out, "status 0\n") << ReadFile((root / "err").string());
+  const std::string out = ReadFile((root / "out").string());
+  EXPECT_TRUE(Contains(out, "result S01T06R01.csv : 06,")) << out;
+  EXPECT_TRUE(Contains(out, "result S02T06R01.csv : 06,")) << out;
+  EXPECT_TRUE(Contains(out, "# ADL STAT")) << out;
 }
 
 // A converter that dies of SIGINT was interrupted: the run stops there
