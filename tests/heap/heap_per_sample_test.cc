@@ -4,15 +4,15 @@
 // (bench/allocation_count.cc); it is a program of its own so that the
 // replacement does not touch the rest of the suite.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/allocation_count.h"
+#include "bench/silenced_stdout.h"
 #include "harness/replay.h"
 #include "harness/sample_stream.h"
 #include "harness/trace_file.h"
@@ -29,27 +29,6 @@ class AllocationWindow {
 
  private:
   long start_;
-};
-
-// Standard output to /dev/null while the object lives (the detector's and
-// the replay's console lines), without any allocation of its own.
-class QuietStdout {
- public:
-  QuietStdout() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDOUT_FILENO);
-    close(null_fd);
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-
- private:
-  int saved_;
 };
 
 // Allocations inside tumblix_process over every sample of a recording, and
@@ -81,6 +60,20 @@ void CountSteps(FILE* recording, StepCount* count) {
   tumblix_destroy(detector.get());
 }
 
+// CountSteps over every recording named, with the console lines silenced.
+void CountStepsIn(const std::vector<std::filesystem::path>& recordings, StepCount* count) {
+  SilencedStdout quiet;
+  for (const std::filesystem::path& path : recordings) {
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) {
+      ADD_FAILURE() << "cannot open " << path;
+      continue;
+    }
+    CountSteps(file, count);
+    std::fclose(file);
+  }
+}
+
 // A walk below 0.91 g keeps the detection window open, so that every sample
 // from the 25th on runs the classifier and the rules; a turning, tilted one
 // moves the attitude filter through its correction.
@@ -89,15 +82,7 @@ TEST(HeapPerSample, TheDetectorStepAllocatesNothing) {
   test_support::WriteFile(dir.File("S01T20R01.csv"), test_support::KFallRecording(4000, 0.1, -0.5, 0.2, 30, -20, 45));
   test_support::WriteFile(dir.File("S01T01R01.csv"), test_support::KFallRecording(4000, 0.3, -0.9, 0.2, 5, 2, -3));
   StepCount count;
-  {
-    QuietStdout quiet;
-    for (const char* name : {"S01T20R01.csv", "S01T01R01.csv"}) {
-      FILE* file = std::fopen(dir.File(name).c_str(), "r");
-      ASSERT_NE(file, nullptr);
-      CountSteps(file, &count);
-      std::fclose(file);
-    }
-  }
+  CountStepsIn({dir.File("S01T20R01.csv"), dir.File("S01T01R01.csv")}, &count);
   EXPECT_EQ(count.samples, 4000);
   EXPECT_GT(count.evaluated, 1900);
   EXPECT_EQ(count.allocations, 0);
@@ -112,15 +97,11 @@ TEST(HeapPerSample, TheDetectorStepAllocatesNothing) {
       "bash '" + (store / "unpack.sh").string() + "' '" + root.path().string() + "' SA06 >/dev/null 2>&1", &status);
   ASSERT_EQ(status, 0);
   StepCount real;
-  {
-    QuietStdout quiet;
-    for (const auto& entry : std::filesystem::directory_iterator(root.path() / "sensor_data" / "SA06")) {
-      FILE* file = std::fopen(entry.path().c_str(), "r");
-      ASSERT_NE(file, nullptr);
-      CountSteps(file, &real);
-      std::fclose(file);
-    }
+  std::vector<std::filesystem::path> recordings;
+  for (const auto& entry : std::filesystem::directory_iterator(root.path() / "sensor_data" / "SA06")) {
+    recordings.push_back(entry.path());
   }
+  CountStepsIn(recordings, &real);
   EXPECT_GT(real.samples, 50000);
   EXPECT_GT(real.evaluated, 10000);
   EXPECT_EQ(real.allocations, 0);
@@ -135,7 +116,7 @@ TEST(HeapPerSample, AReplayAllocatesTheSameWhateverItsLength) {
   long allocations[2] = {0, 0};
   int results[2] = {-1, -1};
   {
-    QuietStdout quiet;
+    SilencedStdout quiet;
     const std::string paths[2] = {dir.File("S01T20R01.csv"), dir.File("S01T20R02.csv")};
     ReplayKFallRecording(paths[0].c_str(), 120, 150);  // first use of the process-wide state
     for (int k = 0; k < 2; ++k) {
