@@ -47,43 +47,35 @@ RULES_SENSOR = dataclasses.replace(RULES_BALANCED, gain_spread=0.05, acc_offset_
 RULES_DISTILLED = dataclasses.replace(RULES_BALANCED, teacher_hidden=128, teacher_window=50, distil_weight=1.0,
                                       distil_temperature=2.0)
 
+# Name suffixes of the candidates whose down logit is moved by a constant
+# after the fit (in logits); they share their base candidate's fits.
+OFFSET_SUFFIXES = {0.5: "_up05", -0.5: "_down05", -1.0: "_down1"}
+
+
+def with_offsets(name, settings, offsets):
+    """The candidate and its copies with the down logit moved by each of
+    `offsets`."""
+    out = {name: settings}
+    for offset in offsets:
+        out[name + OFFSET_SUFFIXES[offset]] = dataclasses.replace(settings, output_offset=offset)
+    return out
+
+
+UP_DOWN = (0.5, -0.5)
+DOWN_TWICE = (-0.5, -1.0)
 CANDIDATES = {
-    "rules": RULES,
-    "rules_down05": dataclasses.replace(RULES, output_offset=-0.5),
-    "rules_down1": dataclasses.replace(RULES, output_offset=-1.0),
-    "early": RULES_EARLY,
-    "early_down05": dataclasses.replace(RULES_EARLY, output_offset=-0.5),
-    "early_down1": dataclasses.replace(RULES_EARLY, output_offset=-1.0),
-    "light": RULES_EARLY_LIGHT,
-    "light_down05": dataclasses.replace(RULES_EARLY_LIGHT, output_offset=-0.5),
-    "light_up05": dataclasses.replace(RULES_EARLY_LIGHT, output_offset=0.5),
-    "strict": RULES_STRICT,
-    "strict_up05": dataclasses.replace(RULES_STRICT, output_offset=0.5),
-    "strict_down05": dataclasses.replace(RULES_STRICT, output_offset=-0.5),
-    "strict_aug": RULES_STRICT_AUGMENTED,
-    "strict_aug_up05": dataclasses.replace(RULES_STRICT_AUGMENTED, output_offset=0.5),
-    "strict_aug_down05": dataclasses.replace(RULES_STRICT_AUGMENTED, output_offset=-0.5),
-    "balanced": RULES_BALANCED,
-    "balanced_up05": dataclasses.replace(RULES_BALANCED, output_offset=0.5),
-    "balanced_down05": dataclasses.replace(RULES_BALANCED, output_offset=-0.5),
-    "longer": RULES_LONGER,
-    "longer_down05": dataclasses.replace(RULES_LONGER, output_offset=-0.5),
-    "longer_down1": dataclasses.replace(RULES_LONGER, output_offset=-1.0),
-    "stretch": RULES_BALANCED_STRETCHED,
-    "stretch_up05": dataclasses.replace(RULES_BALANCED_STRETCHED, output_offset=0.5),
-    "stretch_down05": dataclasses.replace(RULES_BALANCED_STRETCHED, output_offset=-0.5),
-    "firm": RULES_FIRM,
-    "firm_up05": dataclasses.replace(RULES_FIRM, output_offset=0.5),
-    "firm_down05": dataclasses.replace(RULES_FIRM, output_offset=-0.5),
-    "averaged": RULES_AVERAGED,
-    "averaged_up05": dataclasses.replace(RULES_AVERAGED, output_offset=0.5),
-    "averaged_down05": dataclasses.replace(RULES_AVERAGED, output_offset=-0.5),
-    "sensor": RULES_SENSOR,
-    "sensor_up05": dataclasses.replace(RULES_SENSOR, output_offset=0.5),
-    "sensor_down05": dataclasses.replace(RULES_SENSOR, output_offset=-0.5),
-    "distilled": RULES_DISTILLED,
-    "distilled_up05": dataclasses.replace(RULES_DISTILLED, output_offset=0.5),
-    "distilled_down05": dataclasses.replace(RULES_DISTILLED, output_offset=-0.5),
+    **with_offsets("rules", RULES, DOWN_TWICE),
+    **with_offsets("early", RULES_EARLY, DOWN_TWICE),
+    **with_offsets("light", RULES_EARLY_LIGHT, (-0.5, 0.5)),
+    **with_offsets("strict", RULES_STRICT, UP_DOWN),
+    **with_offsets("strict_aug", RULES_STRICT_AUGMENTED, UP_DOWN),
+    **with_offsets("balanced", RULES_BALANCED, UP_DOWN),
+    **with_offsets("longer", RULES_LONGER, DOWN_TWICE),
+    **with_offsets("stretch", RULES_BALANCED_STRETCHED, UP_DOWN),
+    **with_offsets("firm", RULES_FIRM, UP_DOWN),
+    **with_offsets("averaged", RULES_AVERAGED, UP_DOWN),
+    **with_offsets("sensor", RULES_SENSOR, UP_DOWN),
+    **with_offsets("distilled", RULES_DISTILLED, UP_DOWN),
 }
 
 CHOSEN = "balanced_down05"

@@ -85,17 +85,20 @@ def spread(across, key, scale=100.0, unit=" %"):
                                           scale * s["max"])
 
 
+def fold_rows(c, dataset, row):
+    """One row per fold that has the data set, then the pooled row."""
+    rows = [row("fold %d" % k, f[dataset]) for k, f in enumerate(c["folds"], start=1) if dataset in f]
+    return rows + [row("**all folds**", c["pooled"][dataset])]
+
+
 def candidate_tables(name, c, out):
     out.append("### %s\n" % name)
     out.append("Settings: %s.\n" % c["settings"])
     if "kfall" in c["pooled"]:
         out.append("| KFall | sensitivity | specificity | good | lead quartiles (samples) | early | late | missed |")
         out.append("|---|---|---|---|---|---|---|---|")
-        for k, f in enumerate(c["folds"], start=1):
-            if "kfall" in f:
-                out.append(kfall_row("fold %d" % k, f["kfall"]))
+        out.extend(fold_rows(c, "kfall", kfall_row))
         p = c["pooled"]["kfall"]
-        out.append(kfall_row("**all folds**", p))
         a = c["across_folds"]
         out.append("")
         out.append("Across folds (mean ± standard deviation, range): sensitivity %s, specificity %s, good %s, "
@@ -112,11 +115,8 @@ def candidate_tables(name, c, out):
     if "sisfall" in c["pooled"]:
         out.append("| SisFall | ADL without false alarm | elderly | young | falls detected | false alarms per hour of ADL |")
         out.append("|---|---|---|---|---|---|")
-        for k, f in enumerate(c["folds"], start=1):
-            if "sisfall" in f:
-                out.append(sisfall_row("fold %d" % k, f["sisfall"]))
+        out.extend(fold_rows(c, "sisfall", sisfall_row))
         p = c["pooled"]["sisfall"]
-        out.append(sisfall_row("**all folds**", p))
         out.append("")
         out.append("SisFall false alarms by task: %s.\n" % (
             ", ".join("task %s: %d" % kv for kv in p["false_alarms_by_task"].items()) or "none"))

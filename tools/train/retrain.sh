@@ -19,7 +19,7 @@ the same file, byte for byte.
                      copy (with subjects.csv); "none" leaves it out
                                                          [../shared/sisfall]
   --plan FILE        fold plan (JSON)           [tools/train/fold_plan.json]
-  --subjects SPEC... final fit on these only, e.g. kfall:SA06,SA07
+  --subjects DATASET:NAMES... final fit on these only, e.g. kfall:SA06,SA07
                      sisfall:all (must end the options or precede another
                      option)                   [every subject of the plan]
   --out FILE         the model file to write   [BUILD/fall_model.tflite]

@@ -3,7 +3,7 @@
 
     train_fall_model.py --kfall KFALL [--sisfall SISFALL] --plan PLAN --cache DIR
         --dump-tool dump_windows --score-tool score_windows
-        [--cv NAME[,NAME...]] [--out MODEL [--candidate NAME] [--subjects SPEC ...]]
+        [--cv NAME[,NAME...]] [--out MODEL [--candidate NAME] [--subjects DATASET:NAMES ...]]
         [--report REPORT.json]
 
 KFALL and SISFALL are data sets in the KFall layout (sensor_data/SUBJECT/
@@ -86,18 +86,18 @@ def load_subjects(args, wanted):
     return out
 
 
-def parse_subjects(specs, plan_folds):
+def parse_subjects(selections, plan_folds):
     """--subjects kfall:SA06,SA07 sisfall:all -> {dataset: [names]}; none:
     every subject of the plan."""
     everything = folds.subjects_of(plan_folds)
-    if not specs:
+    if not selections:
         return everything
     out = {}
-    for spec in specs:
-        dataset, _, names = spec.partition(":")
+    for selection in selections:
+        dataset, _, names = selection.partition(":")
         if not names or dataset not in everything:
             raise folds.PlanError("--subjects %s: expected DATASET:NAME,NAME or DATASET:all with a data "
-                                  "set of the plan (%s)" % (spec, ", ".join(everything)))
+                                  "set of the plan (%s)" % (selection, ", ".join(everything)))
         out[dataset] = everything[dataset] if names == "all" else names.split(",")
     return out
 
@@ -125,7 +125,7 @@ def line_of(figs):
     parts = []
     for dataset, f in figs.items():
         if "specificity" in f:
-            parts.append("%s sens %.2f%% spec %.2f%% good %.2f%% lead %s fp %d fn %d" % (
+            parts.append("%s sensitivity %.2f%% specificity %.2f%% good %.2f%% lead %s fp %d fn %d" % (
                 dataset, 100 * f["sensitivity"], 100 * f["specificity"], 100 * f["good_share"],
                 f["lead_quartiles"], f["fp"], f["fn"]))
         else:

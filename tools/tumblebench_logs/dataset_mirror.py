@@ -97,14 +97,14 @@ def find_data_set(root):
     return data
 
 
-def select_subjects(data, specs):
-    """The subjects named by `specs` (each "SA06", "SA06,SA08" or a range
-    "SA06-SA21"), in name order; all of them without specs."""
-    if not specs:
+def select_subjects(data, lists):
+    """The subjects named by `lists` (each "SA06", "SA06,SA08" or a range
+    "SA06-SA21"), in name order; all of them without lists."""
+    if not lists:
         return list(data.subjects)
     chosen = set()
-    for spec in specs:
-        for part in filter(None, (p.strip() for p in spec.split(","))):
+    for subject_list in lists:
+        for part in filter(None, (p.strip() for p in subject_list.split(","))):
             m = re.fullmatch(r"([A-Za-z]+)(\d+)-([A-Za-z]+)?(\d+)", part)
             if m:
                 prefix, first, last = m.group(1), int(m.group(2)), int(m.group(4))
