@@ -21,6 +21,8 @@ packages=(
   python3-numpy
   python3-flatbuffers
   python3-matplotlib
+  # Resampling converted data sets to 100 per second (tools/datasets/resample.py).
+  python3-scipy
   # The fall model's training tests (tools/train/test_training.py) run in
   # the suite and need PyTorch.
   python3-torch

@@ -1,6 +1,8 @@
-"""Brings a recording down to KFall's rate by a whole factor (200 -> 100 per second: 2).
+"""Brings a recording down to KFall's rate: by a whole factor (200 -> 100 per
+second: 2) with decimate(), by any ratio of whole rates (238 -> 100) with
+resample_to().
 
-Three ways, kept side by side so that their effect can be measured
+decimate() has three ways, kept side by side so that their effect can be measured
 (docs/sisfall.md compares them on SisFall):
 
   lowpass  an anti-aliasing low-pass filter, then every factor-th sample: what a
@@ -17,7 +19,11 @@ Three ways, kept side by side so that their effect can be measured
 Every method keeps the first sample's time and yields ceil(n / factor) samples.
 """
 
+import functools
+import math
+
 import numpy as np
+from scipy import signal
 
 METHODS = ("lowpass", "mean", "pick")
 DEFAULT_METHOD = "lowpass"
@@ -73,3 +79,39 @@ def decimate(samples, factor, method=DEFAULT_METHOD):
     filtered = np.column_stack([np.convolve(padded[:, c], taps, mode="valid")
                                 for c in range(samples.shape[1])])
     return filtered[::factor]
+
+
+def resample_to(samples, source_rate_per_s, target_rate_per_s):
+    """samples: array (n, channels) at source_rate_per_s (whole samples per
+    second); returns ceil(n * target / source) samples at target_rate_per_s,
+    the first at the first input sample's time.
+
+    SciPy's polyphase resampler does the work, with a low-pass of the same
+    specification as decimate()'s (flat to 80 % of the new Nyquist frequency,
+    60 dB down from it on) and the recording continued with its first and
+    last values beyond its ends."""
+    samples = np.asarray(samples, dtype=np.float64)
+    divisor = math.gcd(source_rate_per_s, target_rate_per_s)
+    up, down = target_rate_per_s // divisor, source_rate_per_s // divisor
+    if len(samples) == 0 or up == down:
+        return samples.copy()
+    return signal.resample_poly(samples, up, down, axis=0, window=polyphase_lowpass_taps(up, down),
+                                padtype="edge")
+
+
+@functools.lru_cache(maxsize=None)
+def polyphase_lowpass_taps(up, down):
+    """The anti-aliasing filter at the intermediate rate (up times the source
+    rate), each of its up phases scaled to a gain of exactly 1/up at 0 Hz:
+    the resampler multiplies by up, and every output sample comes from one
+    phase, so gravity is kept to the last bit whichever phase an output
+    sample falls on."""
+    # Frequencies in cycles per source sample; the filter runs at up per source sample.
+    nyquist = 0.5 * min(up, down) / down          # the lower of the two rates' Nyquist frequency
+    pass_edge = PASSBAND_FRACTION_OF_NYQUIST * nyquist
+    length, beta = signal.kaiserord(STOPBAND_ATTENUATION_DB, (nyquist - pass_edge) / (0.5 * up))
+    taps = signal.firwin(length | 1, 0.5 * (pass_edge + nyquist), window=("kaiser", beta), fs=up)
+    for phase in range(up):
+        taps[phase::up] /= taps[phase::up].sum() * up
+    taps.flags.writeable = False                  # shared by every call
+    return taps
