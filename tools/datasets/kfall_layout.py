@@ -6,6 +6,8 @@
     ROOT/sensor_data/SAxx/SAxx_all.csv        both, ordered by task and trial
     ROOT/subjects.csv                         folder -> source subject, age group, body
     ROOT/recordings.csv                       recording -> source file and activity
+                                              (with DESCRIBED_RECORDING_COLUMNS also the
+                                              activity's own name and fall or ADL)
 
 A walk takes a subject folder only when its name has exactly four characters
 and begins with "SA", and the harness reads a recording's task number from the
@@ -24,10 +26,11 @@ import os
 import shutil
 import tempfile
 from dataclasses import dataclass
+from typing import Optional
 
 import numpy as np
 
-from tumblebench_logs.tasks import KFALL_TASKS, is_fall
+from tumblebench_logs.tasks import KFALL_TASKS, is_fall, task_class
 
 RATE_PER_S = 100
 SENSOR_DATA = "sensor_data"
@@ -41,6 +44,8 @@ SUBJECT_COLUMNS = ("folder", "dataset", "original_id", "age_group", "age", "sex"
 RECORDING_TABLE = "recordings.csv"
 RECORDING_COLUMNS = ("folder", "recording", "task", "trial", "dataset", "original_id", "activity",
                      "source", "samples", "seconds")
+# For source data sets whose activity codes say little by themselves.
+DESCRIBED_RECORDING_COLUMNS = RECORDING_COLUMNS + ("activity_name", "fall_or_adl")
 MAX_TRIAL = 99          # two digits keep the task digits where the harness looks
 CHANNELS = 6            # AccX, AccY, AccZ in g; GyrX, GyrY, GyrZ in deg/s
 
@@ -54,11 +59,12 @@ class Subject:
     folder: str          # the subject folder's name in the layout, SAxx
     dataset: str
     original_id: str     # the subject's name in its own data set
-    age_group: str       # "young" or "elderly"
-    age: int
-    sex: str
-    height_cm: float
-    weight_kg: float
+    age_group: str       # "young", "elderly", "adult"
+    # None where the source data set does not publish them per subject.
+    age: Optional[int] = None
+    sex: Optional[str] = None
+    height_cm: Optional[float] = None
+    weight_kg: Optional[float] = None
 
 
 @dataclass
@@ -71,6 +77,7 @@ class Trial:
     samples: np.ndarray  # (n, 6) at 100 per second: g, g, g, deg/s, deg/s, deg/s
     onset_frame: int = 0     # at 100 per second; 0 and 0: no label
     impact_frame: int = 0
+    activity_name: str = ""  # the source data set's own name for the activity
 
 
 def check_folder_name(folder):
@@ -145,9 +152,10 @@ class LayoutWriter:
     Use as a context manager: leaving it without commit() (an error, an
     interruption) removes everything staged."""
 
-    def __init__(self, root, force=False):
+    def __init__(self, root, force=False, recording_columns=RECORDING_COLUMNS):
         self.root = os.path.abspath(root)
         self.force = force
+        self.recording_columns = tuple(recording_columns)
         self._staging = None
         self._created_root = False
         self._subjects = {}
@@ -164,7 +172,7 @@ class LayoutWriter:
                                   "folders converted now and keeping the others" % (self.root, shown))
             # A table this converter cannot merge is found before any work is done.
             self._kept_rows(SUBJECT_TABLE, SUBJECT_COLUMNS, set())
-            self._kept_rows(RECORDING_TABLE, RECORDING_COLUMNS, set())
+            self._kept_rows(RECORDING_TABLE, self.recording_columns, set())
         else:
             os.makedirs(self.root)
             self._created_root = True
@@ -213,9 +221,12 @@ class LayoutWriter:
             else:
                 counts.daily_activities += 1
                 counts.daily_activity_seconds += seconds
-            self._recording_rows.append([subject.folder, name, trial.task, trial.trial,
-                                         subject.dataset, subject.original_id, trial.activity,
-                                         trial.source, samples, "%.2f" % seconds])
+            row = {"folder": subject.folder, "recording": name, "task": trial.task,
+                   "trial": trial.trial, "dataset": subject.dataset,
+                   "original_id": subject.original_id, "activity": trial.activity,
+                   "source": trial.source, "samples": samples, "seconds": "%.2f" % seconds,
+                   "activity_name": trial.activity_name, "fall_or_adl": task_class(trial.task)}
+            self._recording_rows.append([row[column] for column in self.recording_columns])
             listed.append(dataclasses.replace(trial, samples=None))  # one recording in memory
         for kind, rows in label_rows(subject.folder, listed).items():
             write_csv(os.path.join(folder_path, "%s_%s.csv" % (subject.folder, kind)),
@@ -230,7 +241,7 @@ class LayoutWriter:
         target_data = os.path.join(self.root, SENSOR_DATA)
         new_folders = set(self._subjects)
         kept_subjects = self._kept_rows(SUBJECT_TABLE, SUBJECT_COLUMNS, new_folders)
-        kept_recordings = self._kept_rows(RECORDING_TABLE, RECORDING_COLUMNS, new_folders)
+        kept_recordings = self._kept_rows(RECORDING_TABLE, self.recording_columns, new_folders)
         os.makedirs(target_data, exist_ok=True)
         replaced = os.path.join(self._staging, "replaced")
         os.makedirs(replaced)
@@ -244,7 +255,7 @@ class LayoutWriter:
             for s in self._subjects.values()]
         recording_rows = kept_recordings + self._recording_rows
         self._write_table(SUBJECT_TABLE, SUBJECT_COLUMNS, sorted(subject_rows, key=lambda r: r[0]))
-        self._write_table(RECORDING_TABLE, RECORDING_COLUMNS,
+        self._write_table(RECORDING_TABLE, self.recording_columns,
                           sorted(recording_rows, key=lambda r: (r[0], r[1])))
 
     def _kept_rows(self, table, columns, new_folders):
