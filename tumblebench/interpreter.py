@@ -25,7 +25,7 @@ def message(absent, executable=None):
     executable = executable or sys.executable or "this python"
     packages = " ".join(DEBIAN_PACKAGES.get(m, m) for m in absent)
     if os.path.realpath(executable) == os.path.realpath(DEBIAN_PYTHON):
-        fix = "install them with: bash tools/bootstrap.sh demo (or apt-get install %s)" % packages
+        fix = "install them with: apt-get install %s" % packages
     else:
         fix = "run the tools with %s or the virtual environment of make venv (Debian packages: %s)" % (
             DEBIAN_PYTHON, packages)

@@ -31,7 +31,7 @@ from .. import kfall
 from ..kfall import label_files, tables
 
 RATE_PER_S = kfall.RECORDING_RATE_PER_S
-SENSOR_DATA = "sensor_data"
+SENSOR_DATA = kfall.SENSOR_DATA
 TRIAL_HEADER = "TimeStamp(s),FrameCounter,AccX,AccY,AccZ,GyrX,GyrY,GyrZ"
 SUBJECT_TABLE = tables.SUBJECTS_TABLE
 SUBJECT_COLUMNS = tables.SUBJECT_COLUMNS

@@ -4,6 +4,10 @@ label files and the trace a replay writes beside each recording."""
 import os
 import re
 
+# The download's two folders: subject folders of trial files, and the
+# label spreadsheets.
+SENSOR_DATA = "sensor_data"
+LABEL_DATA = "label_data"
 LABEL_KINDS = ("down", "adl", "all")
 TRACE_SUFFIX = "_DSV.csv"
 MAX_TRIAL = 99   # two digits keep the task digits where the harness reads them

@@ -7,7 +7,7 @@ block only and is carried down to the rows below it. Reading needs openpyxl
 import os
 import re
 
-from . import label_files, rates, tasks
+from . import label_files, names, rates, tasks
 
 ENV_VAR = "KFALL_LABEL_DATA"
 
@@ -32,8 +32,8 @@ def find_spreadsheet(subject, option=None):
             if not os.path.isfile(path):
                 raise SpreadsheetError("%s (from %s) does not exist" % (path, origin))
             return path
-    candidates = [file_name, os.path.join("..", file_name), os.path.join("..", "label_data", file_name),
-                  os.path.join("..", "..", "label_data", file_name)]
+    candidates = [file_name, os.path.join("..", file_name), os.path.join("..", names.LABEL_DATA, file_name),
+                  os.path.join("..", "..", names.LABEL_DATA, file_name)]
     for path in candidates:
         if os.path.isfile(path):
             return path
@@ -137,6 +137,6 @@ def read_stream_frames(path, warn=None):
 
 def subject_spreadsheet(root, subject):
     """The spreadsheet of a subject of a KFall download at root."""
-    return os.path.join(root, "label_data", spreadsheet_name(subject))
+    return os.path.join(root, names.LABEL_DATA, spreadsheet_name(subject))
 
 

@@ -16,7 +16,7 @@ import subprocess
 from dataclasses import dataclass, field
 
 from .. import kfall
-from ..kfall import tables
+from ..kfall import spreadsheets, tables
 
 WALK_ARGUMENT = {"all": "-r", "down": "-r1", "adl": "-r2"}
 LINK_MODES = ("auto", "symlink", "hardlink", "copy")
@@ -55,7 +55,7 @@ def find_data_set(root):
     root = os.path.abspath(root)
     if not os.path.isdir(root):
         raise DataSetError("%s is not a folder" % root)
-    sensor = os.path.join(root, "sensor_data")
+    sensor = os.path.join(root, kfall.SENSOR_DATA)
     data = None
     if os.path.isdir(sensor):
         archives = sorted(n[:-len(_ARCHIVE)] for n in os.listdir(sensor) if n.endswith(_ARCHIVE)
@@ -79,8 +79,8 @@ def find_data_set(root):
                               if data.ignored else ""))
     # Where kfall_label looks for the spreadsheets, seen from a subject folder.
     parent = os.path.dirname(data.subjects_dir)
-    data.label_dirs = [d for d in (data.subjects_dir, os.path.join(data.subjects_dir, "label_data"),
-                                   os.path.join(parent, "label_data")) if os.path.isdir(d)]
+    data.label_dirs = [d for d in (data.subjects_dir, os.path.join(data.subjects_dir, kfall.LABEL_DATA),
+                                   os.path.join(parent, kfall.LABEL_DATA)) if os.path.isdir(d)]
     for folder in (root, data.subjects_dir):
         for name, attribute in ((tables.SUBJECTS_TABLE, "subjects_table"),
                                 (tables.RECORDINGS_TABLE, "recordings_table"), ("metadata.csv",
@@ -163,8 +163,8 @@ class Mirror:
 def build_mirror(data, subjects, data_folder, link_mode="auto", report=None):
     """Mirrors the chosen subjects into data_folder/sensor_data (and their
     label spreadsheets into data_folder/label_data); returns the Mirror."""
-    walk_root = os.path.join(data_folder, "sensor_data")
-    labels = os.path.join(data_folder, "label_data")
+    walk_root = os.path.join(data_folder, kfall.SENSOR_DATA)
+    labels = os.path.join(data_folder, kfall.LABEL_DATA)
     mirror = Mirror(walk_root=walk_root)
     if data.layout == "packed":
         done = subprocess.run([os.path.join(data.root, "unpack.sh"), data_folder] + list(subjects),
@@ -201,9 +201,10 @@ def build_mirror(data, subjects, data_folder, link_mode="auto", report=None):
                 mirror.placed[way] = mirror.placed.get(way, 0) + 1
                 mirror.add(entry.name, subject)
         for folder in data.label_dirs:
-            sheet = os.path.join(folder, subject + "_label.xlsx")
-            if os.path.isfile(sheet) and not os.path.exists(os.path.join(labels, subject + "_label.xlsx")):
-                _place(sheet, os.path.join(labels, subject + "_label.xlsx"), link_mode)
+            name = spreadsheets.spreadsheet_name(subject)
+            sheet = os.path.join(folder, name)
+            if os.path.isfile(sheet) and not os.path.exists(os.path.join(labels, name)):
+                _place(sheet, os.path.join(labels, name), link_mode)
         if report:
             report("%s mirrored" % subject)
     return mirror

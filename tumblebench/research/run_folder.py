@@ -26,7 +26,7 @@ LOG = "run.log"
 HARNESS_STDERR = "tumblebench.stderr"
 MODEL = "model.tflite"
 DATA = "data"
-WALK_ROOT = os.path.join(DATA, "sensor_data")
+WALK_ROOT = os.path.join(DATA, kfall.SENSOR_DATA)
 FEATURES = "features"
 
 

@@ -113,14 +113,14 @@ def _labels(dataset, root, subject):
         if dataset == "kfall":
             return spreadsheets.read_stream_frames(spreadsheets.subject_spreadsheet(root, subject))
         frames = label_files.read_stream_frames(
-            os.path.join(root, "sensor_data", subject, kfall.label_file_name(subject, "down")))
+            os.path.join(root, kfall.SENSOR_DATA, subject, kfall.label_file_name(subject, "down")))
     except (spreadsheets.SpreadsheetError, label_files.LabelFileError) as e:
         raise DataError(str(e))
     return {key: value if value is not None else (-1, -1) for key, value in frames.items()}
 
 
 def _trials(root, subject):
-    folder = os.path.join(root, "sensor_data", subject)
+    folder = os.path.join(root, kfall.SENSOR_DATA, subject)
     out = []
     for name in sorted(os.listdir(folder)):
         parts = kfall.trial_file_parts(name)
@@ -177,7 +177,7 @@ def load_dataset(dataset, root, subjects, tool, cache_dir, log):
     for number, subject in enumerate(subjects, start=1):
         trial_folder_name, group = table.get(subject, (subject, "young"))
         path = os.path.join(folder, trial_folder_name + ".npz")
-        trial_folder = os.path.join(root, "sensor_data", trial_folder_name)
+        trial_folder = os.path.join(root, kfall.SENSOR_DATA, trial_folder_name)
         if not os.path.isdir(trial_folder):
             raise DataError("%s: subject %s not found" % (root, subject))
         newest = max(os.path.getmtime(p) for p, _, _ in _trials(root, trial_folder_name))
