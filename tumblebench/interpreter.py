@@ -5,7 +5,6 @@ tool says so in one line and which interpreter to use, instead of a
 traceback from deep inside an import."""
 
 import importlib.util
-import os
 import sys
 
 DEBIAN_PYTHON = "/usr/bin/python3"
@@ -21,10 +20,12 @@ def missing(modules):
     return [m for m in modules if importlib.util.find_spec(m) is None]
 
 
-def message(absent, executable=None):
-    executable = executable or sys.executable or "this python"
+def message(absent):
+    executable = sys.executable or "this python"
     packages = " ".join(DEBIAN_PACKAGES.get(m, m) for m in absent)
-    if os.path.realpath(executable) == os.path.realpath(DEBIAN_PYTHON):
+    # Debian's own interpreter (not a virtual environment made from it, which
+    # may not see Debian's packages) only lacks the packages.
+    if sys.prefix == sys.base_prefix == "/usr":
         fix = "install them with: apt-get install %s" % packages
     else:
         fix = "run the tools with %s or the virtual environment of make venv (Debian packages: %s)" % (

@@ -9,7 +9,8 @@ import unittest
 import numpy as np
 
 from tumblebench.kfall import spreadsheets
-from tumblebench.training import recording_cache, rule_windows, tflite_writer
+from tumblebench.research import estimates
+from tumblebench.training import outcomes, recording_cache, rule_windows, tflite_writer
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -155,6 +156,41 @@ class CacheTest(unittest.TestCase):
             self.assertFalse(recording_cache.cache_is_current(path, "tool-a", made + 1))  # a newer trial file
             loaded = recording_cache.Subject.load("kfall", "SA99", path)
             np.testing.assert_array_equal(loaded.channels, subject.channels)
+
+
+class OutcomesTest(unittest.TestCase):
+    """Held-out figures are counted by the run summary's tallies: a fall whose
+    frames were derived from the signal counts as detected or missed, a
+    share over no recordings does not exist."""
+
+    def window_set(self):
+        from types import SimpleNamespace
+        # ADL tn, ADL fp, a fall detected in good time, a fall with derived
+        # frames detected, a labelled fall missed.
+        return SimpleNamespace(
+            task=np.array([6, 6, 20, 21, 22]), is_fall=np.array([False, False, True, True, True]),
+            onset=np.array([-1, -1, 100, 60, 100]), impact=np.array([-1, -1, 140, 93, 140]),
+            derived=np.array([False, False, False, True, False]), samples=np.array([3000, 1800, 500, 500, 500]),
+            name=np.array(["a", "b", "c", "d", "e"]), group=np.array(["young", "elderly", "young", "young", "young"]))
+
+    def test_figures_of_timed_and_untimed_sets(self):
+        ws = self.window_set()
+        frames = np.array([-1, 400, 120, 70, -1])
+        modes = np.array([0, 6, 1, 3, 0])
+        outcome = np.array(["tn", "fp", "good", "detected", "fn"])
+        everything = np.ones(5, dtype=bool)
+        timed = outcomes.timed_figures(ws, frames, modes, outcome, everything)
+        self.assertEqual((timed["falls"], timed["detected"], timed["fn"], timed["good"]), (3, 2, 1, 1))
+        self.assertEqual((timed["sensitivity"], timed["specificity"], timed["good_share"]), (2 / 3, 0.5, 0.5))
+        self.assertEqual(timed["sensitivity_wilson95"], estimates.wilson_interval(2, 3))
+        self.assertEqual((timed["median_lead"], timed["false_alarms_by_task"]), (20.0, {6: 1}))
+        untimed = outcomes.untimed_figures(ws, frames, modes, outcome, everything)
+        self.assertAlmostEqual(untimed["adl_hours"], 4800 / 50 / 3600)
+        self.assertAlmostEqual(untimed["false_alarms_per_hour"], 1 / (4800 / 50 / 3600))
+        self.assertEqual((untimed["adl_clean_young"], untimed["adl_clean_elderly"]), (1.0, 0.0))
+        nothing = outcomes.untimed_figures(ws, frames, modes, outcome, np.zeros(5, dtype=bool))
+        self.assertEqual((nothing["falls_detected"], nothing["adl_clean"], nothing["false_alarms_per_hour"]),
+                         (None, None, None))
 
 
 if __name__ == "__main__":
