@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Cross-validates and retrains the fall model from KFall and SisFall.
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/../.." && pwd)
+repo=$(cd "$(dirname "$0")/.." && pwd)
 
 usage() {
   cat <<'TEXT'
-Usage: tools/train/retrain.sh [options]
+Usage: tools/retrain.sh [options]
 
 Trains the fall model on every subject of the fold plan (or --subjects) with
 the chosen settings and writes it to --out; with --cv, cross-validates by
@@ -15,10 +15,10 @@ the same file, byte for byte.
   --kfall DIR        KFall: the packed copy with unpack.sh, or unpacked
                      (sensor_data/SAxx/, label_data/)   [../shared/kfall]
   --sisfall DIR      SisFall: the packed copy with unpack.sh or a download,
-                     converted here with tools/sisfall2kfall; or a converted
+                     converted here with sisfall2kfall; or a converted
                      copy (with subjects.csv); "none" leaves it out
                                                          [../shared/sisfall]
-  --plan FILE        fold plan (JSON)           [tools/train/fold_plan.json]
+  --plan FILE        fold plan (JSON)  [tumblebench/training/fold_plan.json]
   --subjects DATASET:NAMES... final fit on these only, e.g. kfall:SA06,SA07
                      sisfall:all (must end the options or precede another
                      option)                   [every subject of the plan]
@@ -36,7 +36,7 @@ the same file, byte for byte.
 The unpacked and converted recordings stay in BUILD/train_data for the next
 run; remove that folder to unpack and convert them again.
 
-Installs its Debian packages first (tools/bootstrap.sh --with-training),
+Installs its Debian packages first (tools/bootstrap.sh training),
 builds dump_windows and score_windows, dumps every recording once into
 BUILD/train_cache and writes the figures to BUILD/fall_model_report.json.
 Progress (subjects, epochs, folds, figures) goes to standard error.
@@ -45,7 +45,7 @@ TEXT
 
 kfall=$repo/../shared/kfall
 sisfall=$repo/../shared/sisfall
-plan=$repo/tools/train/fold_plan.json
+plan=$repo/tumblebench/training/fold_plan.json
 build=$repo/build-train
 out=""
 install=0
@@ -79,7 +79,7 @@ if [[ $final -eq 0 && -z $cv ]]; then
 fi
 
 # Packages before anything else.
-bash "$repo/tools/bootstrap.sh" --with-training
+bash "$repo/tools/bootstrap.sh" training
 
 [[ -d $kfall ]] || { echo "retrain.sh: $kfall: no KFall folder" >&2; exit 1; }
 [[ -f $plan ]] || { echo "retrain.sh: $plan: no fold plan" >&2; exit 1; }
@@ -115,7 +115,7 @@ sisfall_args=()
 if [[ $sisfall != none ]]; then
   if [[ ! -f $sisfall/subjects.csv ]]; then
     if [[ ! -f $data/sisfall/subjects.csv ]]; then
-      echo "retrain.sh: converting $sisfall with tools/sisfall2kfall" >&2
+      echo "retrain.sh: converting $sisfall with sisfall2kfall" >&2
       rm -rf "$data/sisfall"
       /usr/bin/python3 -B "$repo/tools/sisfall2kfall" "$sisfall" "$data/sisfall"
     fi
@@ -139,7 +139,8 @@ fi
 # One thread: the same sums in the same order on every run, and a fair share
 # of a shared machine.
 export OMP_NUM_THREADS=1 OPENBLAS_NUM_THREADS=1 MKL_NUM_THREADS=1 PYTHONHASHSEED=0
-/usr/bin/python3 -B "$repo/tools/train/train_fall_model.py" "${args[@]}"
+# The package from this checkout, whatever else is installed.
+PYTHONPATH=$repo${PYTHONPATH:+:$PYTHONPATH} /usr/bin/python3 -B -m tumblebench.training.train_fall_model "${args[@]}"
 
 if [[ $final -eq 1 ]]; then
   echo "retrain.sh: wrote $out" >&2
