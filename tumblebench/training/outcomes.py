@@ -68,6 +68,11 @@ def tally(ws, frames, outcome, recordings):
     return breakdowns.tally(scored(r) for r in recordings)
 
 
+def _quartiles(values):
+    quartiles = breakdowns.quartiles([int(v) for v in values])
+    return None if quartiles is None else [float(q) for q in quartiles]
+
+
 def timed_figures(ws, frames, modes, outcome, select):
     """Figures of recordings with fall frames (KFall)."""
     r = np.nonzero(select)[0]
@@ -80,7 +85,7 @@ def timed_figures(ws, frames, modes, outcome, select):
     out = dict(
         falls=t.falls, adl=t.adl, detected=t.tp, good=t.good, soso=t.labelled["soso"],
         early=t.labelled["early"], late=t.labelled["late"], fn=t.fn, tn=t.tn, fp=t.fp,
-        lead_quartiles=[float(v) for v in np.percentile(lead, [25, 50, 75])] if len(lead) else None,
+        lead_quartiles=_quartiles(lead),
         false_alarms_by_task=dict(sorted(collections.Counter(int(task) for task in ws.task[fp]).items())),
         false_alarm_modes=dict(sorted(collections.Counter(int(m) for m in modes[fp]).items())),
         false_alarm_recordings=[str(n) for n in ws.name[fp]],
