@@ -10,6 +10,7 @@
 #include "harness/replay.h"
 #include "harness/report.h"
 #include "harness/run_model.h"
+#include "harness/scoring.h"
 #include "harness/subject_workers.h"
 #include "harness/text_to_int.h"
 

@@ -24,10 +24,4 @@ struct EvalStats {
   int32_t mode_counts[kTaskSlots][kModeSlots];  // column 0 is the row total
 };
 
-// The run's one statistics record.
-EvalStats* ProcessEvalStats();
-
-// Tasks 20 to 34 are falls; every other task number is a daily activity.
-bool IsFallTask(int task);
-
 #endif

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "harness/dataset_runs.h"
 #include "harness/file_utils.h"
 #include "harness/replay.h"
 #include "harness/text_to_int.h"

@@ -33,4 +33,10 @@ int ForEachLabelTrial(const char* label_path, LabelTrialHandler handler, void* c
 // The recording name "%sR%02d.csv"; false when it does not fit into size bytes.
 bool FormRecordingName(const char* task_code, int trial, char* buffer, int size);
 
+// Replays every trial a KFall label file lists; -1 when it cannot be opened.
+int RunKFallLabelFile(const char* label_path);
+// Replays every trial a label file lists as a device recording; -1 when it
+// cannot be opened.
+int RunDeviceLabelFile(const char* label_path);
+
 #endif

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "harness/kfall_tasks.h"
+
 namespace {
 
 EvalStats g_eval_stats;
@@ -17,7 +19,6 @@ void CountMode(EvalStats* stats, int row, int mode) {
 
 EvalStats* ProcessEvalStats() { return &g_eval_stats; }
 
-bool IsFallTask(int task) { return task >= 20 && task <= 34; }
 
 int ScoreRecording(EvalStats* stats, const char* path, int task, int first_mode,
                    int first_frame, int onset, int impact) {

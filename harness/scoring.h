@@ -3,6 +3,9 @@
 
 #include "harness/eval_stats.h"
 
+// The run's one statistics record.
+EvalStats* ProcessEvalStats();
+
 // Classifies one replayed recording, prints its result line and adds it to
 // the statistics. Frames are 0-based sample indexes; onset and impact 0 mean
 // no label. Task numbers outside 0..39 are classed by the fall/ADL rule but

@@ -15,6 +15,7 @@
 #include "harness/eval_stats.h"
 #include "harness/exit_status.h"
 #include "harness/file_utils.h"
+#include "harness/scoring.h"
 #include "harness/stop_signals.h"
 
 namespace {

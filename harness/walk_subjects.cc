@@ -8,8 +8,8 @@
 #include <system_error>
 #include <vector>
 
-#include "harness/dataset_runs.h"
 #include "harness/file_utils.h"
+#include "harness/label_file.h"
 #include "harness/label_tool.h"
 #include "harness/subject_workers.h"
 

@@ -28,6 +28,12 @@ bool FormDeviceLabelName(const char* folder_name, char* buffer, int size);
 // subject folders visited, -1 when the search cannot start.
 int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context);
 
+// Walks the subject folders under root and runs each one's label file.
+int WalkKFallSubjects(const char* root, int label_type);
+// Runs the device label file of root, then that of every subject folder under
+// it ("<folder name>_device.csv"); recordings replay unlabelled.
+int WalkDeviceSubjects(const char* root, int unused);
+
 // Says on standard error that root holds no subject folder, what one is, and
 // where a data set under root seems to start, if one does.
 void ReportNoSubjectFolders(const char* root);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "harness/eval_stats.h"
+#include "harness/scoring.h"
 #include "harness/replay.h"
 #include "tests/test_support.h"
 

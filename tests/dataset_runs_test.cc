@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "harness/eval_stats.h"
+#include "harness/scoring.h"
 #include "harness/walk_subjects.h"
 #include "tests/test_support.h"
 

@@ -522,28 +522,6 @@ TEST_F(FallModelFile, ClassifierOutputsMatchTheWeights) {
 
 namespace {
 
-// The training pipeline has checks of its own in Python (tools/train/test_*.py:
-// the writer, the data plumbing, the loss against the rule replay, the fold
-// plan, the export); they run here so that one test command covers them.
-// They need Debian's python3 with numpy, flatbuffers and openpyxl; the loss
-// and export checks also need PyTorch and skip without it.
-TEST(FallModelPipeline, PythonChecks) {
-  const std::string python = "/usr/bin/python3";
-  const std::string probe =
-      python + " -c 'import numpy, flatbuffers, openpyxl' > /dev/null 2>&1";
-  if (std::system(probe.c_str()) != 0) {
-    GTEST_SKIP() << "needs /usr/bin/python3 with numpy, flatbuffers and openpyxl "
-                    "(tools/bootstrap.sh installs them)";
-  }
-  const std::string command = python + " -B -m unittest discover -s " TUMBLEBENCH_SOURCE_DIR
-                                       "/tools/train -p 'test_*.py' 2>&1";
-  EXPECT_EQ(std::system(command.c_str()), 0) << command;
-}
-
-}  // namespace
-
-namespace {
-
 std::vector<std::vector<std::string>> CsvRows(const std::string& path) {
   std::vector<std::vector<std::string>> rows;
   for (const std::string& line : test_support::ReadLines(path)) {

@@ -358,19 +358,16 @@ TEST_F(RealKFallTest, EverySpreadsheetConverts) {
   // sheet's fall rows as the down file would hold them, after a "#SAxx" line.
   TempDir scratch;
   WriteFile(scratch.File("all_sheets.py"),
-            "import csv, glob, importlib.machinery, importlib.util, os, sys\n"
-            "loader = importlib.machinery.SourceFileLoader('kfall_label', sys.argv[1])\n"
-            "tool = importlib.util.module_from_spec(importlib.util.spec_from_loader('kfall_label', loader))\n"
-            "loader.exec_module(tool)\n"
-            "for path in sorted(glob.glob(os.path.join(sys.argv[2], 'SA??_label.xlsx'))):\n"
+            "import csv, glob, os, sys\n"
+            "from tumblebench.kfall import kfall_label, spreadsheets\n"
+            "for path in sorted(glob.glob(os.path.join(sys.argv[1], 'SA??_label.xlsx'))):\n"
             "    subject = os.path.basename(path)[:4]\n"
-            "    down, adl, every = tool.label_rows(tool.recording_prefix(subject),\n"
-            "                                       tool.read_spreadsheet(path), set())\n"
+            "    down, adl, every = kfall_label.label_rows(subject, spreadsheets.read_spreadsheet(path), set())\n"
             "    print('#' + subject)\n"
             "    csv.writer(sys.stdout, lineterminator='\\n').writerows(down)\n");
   int status = -1;
   const std::string out =
-      RunCommand("/usr/bin/python3 '" + scratch.File("all_sheets.py") + "' '" + ConverterPath() +
+      RunCommand("PYTHONPATH='" TUMBLEBENCH_SOURCE_DIR "' /usr/bin/python3 '" + scratch.File("all_sheets.py") +
                      "' '" + (SharedKFall() / "label_data").string() + "' 2>/dev/null",
                  &status);
   ASSERT_EQ(status, 0);

@@ -8,6 +8,7 @@
 
 #include "harness/detection_log.h"
 #include "harness/eval_stats.h"
+#include "harness/scoring.h"
 #include "harness/trace_file.h"
 #include "tests/test_support.h"
 #include "tumblix/tumblix.h"

@@ -1,43 +1,49 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the helper tools need.
+# Installs the Debian packages a task needs, by group:
+#
+#   build     compiler, CMake and the libraries of tumblebench itself
+#   demo      build, and what the demo's summary draws with (numpy, matplotlib)
+#   test      build, and what the whole suite needs: GoogleTest, Google
+#             Benchmark, GNU time and every Python module the package's
+#             tests use, PyTorch among them, and venv and pip for the
+#             install check
+#   fuzz      build, and clang with its fuzzing runtime
+#   training  what retraining the fall model needs (PyTorch, openpyxl, ...)
+#   venv      what `make venv` needs to install the package
+#
+#   bash tools/bootstrap.sh [GROUP ...]     (no group: every package)
+#
 # As root it installs what is missing with apt-get; otherwise it lists what
 # to install and fails.
 set -euo pipefail
 
-packages=(
-  cmake
-  g++
-  make
-  git
-  libgtest-dev
-  libgmock-dev
-  libbenchmark-dev
-  libflatbuffers-dev
-  libmimalloc-dev
-  flatbuffers-compiler
-  python3
-  time
-  python3-openpyxl
-  python3-numpy
-  python3-flatbuffers
-  python3-matplotlib
-  # Resampling converted data sets to 100 per second (tools/datasets/resample.py).
-  python3-scipy
-  # The fall model's training tests (tools/train/test_training.py) run in
-  # the suite and need PyTorch.
-  python3-torch
-  clang
-  libclang-rt-14-dev
-)
+build=(cmake g++ make git libflatbuffers-dev flatbuffers-compiler libmimalloc-dev)
+python=(python3 python3-numpy python3-matplotlib)
+venv=(python3-venv python3-pip python3-setuptools python3-wheel)
+# SciPy resamples converted data sets to 100 per second (FallAllD's 238).
+training=("${python[@]}" python3-openpyxl python3-flatbuffers python3-scipy python3-torch)
 
-if [[ "${1:-}" == "--with-training" ]]; then
-  # Retraining the fall model (tools/train/retrain.sh): PyTorch, already
-  # above for the tests; named here too so that this list stays complete.
-  packages+=(python3-torch)
+packages=()
+add_group() {
+  case $1 in
+    build) packages+=("${build[@]}") ;;
+    demo) packages+=("${build[@]}" "${python[@]}") ;;
+    test) packages+=("${build[@]}" libgtest-dev libgmock-dev libbenchmark-dev time "${training[@]}" "${venv[@]}") ;;
+    fuzz) packages+=("${build[@]}" clang libclang-rt-14-dev) ;;
+    training|--with-training) packages+=("${build[@]}" "${training[@]}") ;;
+    venv) packages+=("${python[@]}" "${venv[@]}") ;;
+    *) echo "bootstrap.sh: unknown group '$1' (build, demo, test, fuzz, training, venv)" >&2; exit 2 ;;
+  esac
+}
+if [[ $# -eq 0 ]]; then
+  set -- test fuzz training venv
 fi
+for group in "$@"; do
+  add_group "$group"
+done
 
 missing=()
-for package in "${packages[@]}"; do
+for package in $(printf '%s\n' "${packages[@]}" | sort -u); do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$package")
   fi

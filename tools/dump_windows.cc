@@ -20,7 +20,6 @@
 #include <cstring>
 
 #include "harness/recording_path.h"
-#include "harness/recording_reader.h"
 #include "harness/run_model.h"
 #include "harness/sample_stream.h"
 #include "tumblix/display_name.h"
@@ -87,20 +86,14 @@ int Dump(const char* recording_path, const char* output_path) {
   std::fputs(kDumpHeader, out);
   char line[kRecordingLineBufferSize];
   RawSample sample = {0, 0, 0, 0, 0, 0};
-  int data_line_count = 0;
   int index = 0;
-  // Thinning as the KFall replay does it: data lines are counted from the
-  // first one, and only the even-numbered ones become samples.
-  while (std::fgets(line, sizeof(line), recording) != nullptr) {
-    if (!IsDataLine(line)) continue;
-    const bool odd = (data_line_count % 2) != 0;
-    data_line_count += 1;
-    if (odd) continue;
-    ParseKFallLine(line, &sample);
-    const int mode = tumblix_process(&detector, &sample);
-    WriteRow(out, index, detector, mode);
-    index += 1;
-  }
+  // The replay's own sample stream, so the thinning and scaling are its.
+  ForEachRecordedSample(recording, RecordingFormat::kKFall, line, sizeof(line), &sample,
+                        [&](const RawSample& next) {
+                          const int mode = tumblix_process(&detector, &next);
+                          WriteRow(out, index, detector, mode);
+                          index += 1;
+                        });
   const bool read_failed = std::ferror(recording) != 0;
   std::fclose(recording);
   tumblix_destroy(&detector);

@@ -13,10 +13,10 @@ add_executable(tumblebench_gen
   ${CMAKE_CURRENT_LIST_DIR}/gen_dataset/random_stream.cc
   ${CMAKE_CURRENT_LIST_DIR}/gen_dataset/rotation.cc
   ${CMAKE_CURRENT_LIST_DIR}/gen_dataset/sensor_model.cc
-  ${CMAKE_CURRENT_LIST_DIR}/gen_dataset/subject_profile.cc
-  # The task names the label files carry; the generator needs nothing else
-  # of the harness, so it builds whatever state the detector is in.
-  ${CMAKE_SOURCE_DIR}/harness/kfall_tasks.cc)
+  ${CMAKE_CURRENT_LIST_DIR}/gen_dataset/subject_profile.cc)
+# The task names the label files carry; the generator needs nothing else
+# of the harness, so it builds whatever state the detector is in.
+target_link_libraries(tumblebench_gen PRIVATE kfall_tasks)
 set_target_properties(tumblebench_gen PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY $<TARGET_FILE_DIR:tumblebench>)
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The bundled default run: generates a small synthetic data set (a few
-# subjects, every KFall task) and evaluates the detector over all of it with
-# "tumblebench -r", printing the statistics report. Needs no download.
+# subjects, every KFall task), evaluates the detector over all of it with
+# "tumblebench -r", prints the statistics report and writes the run's
+# summary (HTML page, figures, tables) with run_summary, naming the page.
+# Needs no download.
 #
 # Usage: tools/run_demo.sh [BUILD_DIR [DEMO_DIR]]
 #   BUILD_DIR  a configured and built tree (default: build)
@@ -53,3 +55,9 @@ echo "tumblebench -r over $demo_dir: $recordings recordings scored (full output 
 # The report is everything from its first heading on, with the blank line
 # that precedes it.
 awk 'found || /^# ADL STAT:/ { if (!found) print ""; found = 1; print }' "$log"
+
+summary=$demo_dir/summary
+echo "run_demo: summarising the run into $summary" >&2
+"$(dirname "$0")/run_summary" "$log" -o "$summary" --quiet || die "run_summary failed on $log"
+echo
+echo "summary of the demo run: $(cd "$summary" && pwd)/summary.html"

@@ -14,8 +14,9 @@
 #include <cstring>
 #include <string>
 
-#include "harness/dataset_runs.h"
 #include "harness/eval_stats.h"
+#include "harness/label_file.h"
+#include "harness/scoring.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

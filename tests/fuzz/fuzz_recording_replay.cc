@@ -7,6 +7,7 @@
 
 #include "harness/eval_stats.h"
 #include "harness/replay.h"
+#include "harness/scoring.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -1,17 +1,17 @@
-"""Shared pieces of the report-tool tests: KFall-format recordings, real
-harness runs over them, and the tools themselves as subprocesses."""
+"""Shared pieces of the package's tests: KFall-format recordings, real
+harness runs over them, and the commands themselves as subprocesses, run
+through the checkout's launchers in tools/ as a researcher runs them."""
 
 import math
 import os
 import re
 import subprocess
-import sys
 import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-TOOLS = os.environ.get("TUMBLEBENCH_TOOLS") or os.path.join(HERE, "..", "..", "tools")
-sys.path.insert(0, TOOLS)
+CHECKOUT = os.path.normpath(os.path.join(HERE, "..", ".."))
+TOOLS = os.path.join(CHECKOUT, "tools")
 
 PYTHON = "/usr/bin/python3"
 KFALL_HEADER = "TimeStamp(s),FrameCounter,AccX,AccY,AccZ,GyrX,GyrY,GyrZ,EulerX,EulerY,EulerZ"

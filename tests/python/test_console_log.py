@@ -6,7 +6,7 @@ import re
 import unittest
 
 import support
-from tumblebench_logs import console_log, stats, trace
+from tumblebench.research import console_log, stats, trace
 
 FULL_REPORT_OF_TWO = """
 # ADL STAT: tn 1(100.00%), fp 0(0.00%)

@@ -8,16 +8,14 @@ import math
 import os
 import re
 import subprocess
-import sys
 import unittest
 
 import numpy as np
 
 import support
 
-sys.path.insert(0, support.TOOLS)
-from datasets import fallalld, fallalld_axes, resample, sisfall  # noqa: E402
-from tumblebench_logs.tasks import KFALL_TASKS, is_fall  # noqa: E402
+from tumblebench import kfall
+from tumblebench.datasets import fallalld, fallalld_axes, resample, sisfall
 
 SHARED_FALLALLD = os.path.join(support.HERE, "..", "..", "..", "shared", "fallalld")
 DOCS = os.path.join(support.HERE, "..", "..", "docs", "fallalld.md")
@@ -256,13 +254,13 @@ class Mapping(unittest.TestCase):
         self.assertEqual(codes, ["A%03d" % n for n in list(range(13, 45)) + list(range(101, 136))])
         for activity in fallalld.ACTIVITIES:
             fall = activity.code >= "A101"
-            self.assertEqual((is_fall(activity.task), bool(activity.direction)), (fall, fall),
+            self.assertEqual((kfall.is_fall(activity.task), bool(activity.direction)), (fall, fall),
                              activity.code)
 
         rows = re.findall(r"^\| (A\d{3}) \| (.+?) \| (\d+) \| (.+?) \| ([\d-]+) \| (.*?) \|$", read(DOCS), re.M)
         documented = {code: (name, int(task), kfall, trials, note != "")
                       for code, name, task, kfall, trials, note in rows}
-        expected = {a.code: (a.name, a.task, KFALL_TASKS[a.task],
+        expected = {a.code: (a.name, a.task, kfall.task_name(a.task),
                              "%d-%d" % (fallalld.trial_offset(a.code) + 1,
                                         fallalld.trial_offset(a.code) + fallalld.MAX_SOURCE_TRIAL),
                              a.no_twin != "") for a in fallalld.ACTIVITIES}
@@ -273,8 +271,8 @@ class Mapping(unittest.TestCase):
         self.assertEqual(len(names), len(set(names)), "two codes share a recording name")
         self.assertLessEqual(max(trial for _, trial in names), 99)
         folders = [fallalld.folder_name(s) for s in fallalld.SUBJECT_IDS]
-        kfall = ["SA%02d" % n for n in range(6, 39)]
-        others = set(kfall) | {sisfall.folder_name(s) for s in sisfall.SUBJECTS}
+        kfall_folders = ["SA%02d" % n for n in range(6, 39)]
+        others = set(kfall_folders) | {sisfall.folder_name(s) for s in sisfall.SUBJECTS}
         self.assertEqual(folders, ["SA%02d" % n for n in range(71, 86)])
         self.assertFalse(set(folders) & others, "a folder name of KFall or SisFall")
 
@@ -299,9 +297,9 @@ class AxesEvidence(support.Workdir):
 
     def test_the_ranking_finds_the_rotation_between_the_frames_the_data_sets_describe(self):
         box = {"standing": (1, 0, 0), "forward": (0, 0, -1), "backward": (0, 0, 1), "lateral": (0, -1, 0)}
-        kfall = {"standing": (0, -1, 0), "forward": (0, 0, -1), "backward": (0, 0, 1), "lateral": (-1, 0, 0)}
+        kfall_gravity = {"standing": (0, -1, 0), "forward": (0, 0, -1), "backward": (0, 0, 1), "lateral": (-1, 0, 0)}
         box_postures, kfall_postures = fallalld_axes.Postures(), fallalld_axes.Postures()
-        for postures, readings in ((box_postures, box), (kfall_postures, kfall)):
+        for postures, readings in ((box_postures, box), (kfall_postures, kfall_gravity)):
             for posture, gravity in readings.items():
                 postures.readings[("W1", posture)] = [0.98 * np.array(gravity, dtype=float)]
         reference = fallalld_axes.reference_directions(kfall_postures)
@@ -320,8 +318,8 @@ class AxesEvidence(support.Workdir):
         write_trial(self.path("in"), "S01", "A037", 1, *standing(476))
         write_trial(self.path("in"), "S01", "A101", 1, *forward_fall())
         self.assertEqual(convert(self.path("in"), self.path("out")).returncode, 0)
-        run = subprocess.run([support.PYTHON, "-m", "datasets.fallalld_axes", self.path("in"),
-                              self.path("out", "sensor_data")], cwd=support.TOOLS, stdout=subprocess.PIPE,
+        run = subprocess.run([support.PYTHON, "-m", "tumblebench.datasets.fallalld_axes", self.path("in"),
+                              self.path("out", "sensor_data")], cwd=support.CHECKOUT, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True)
         self.assertEqual(run.returncode, 0, run.stderr)
         lines = run.stdout.splitlines()

@@ -7,7 +7,7 @@ import unittest
 
 import support
 from support import assert_png
-from tumblebench_logs import trace
+from tumblebench.research import trace
 
 
 class RealTrace(support.Workdir):

@@ -12,7 +12,7 @@ import unittest
 import numpy as np
 
 import support
-from tumblebench_logs import feature_dump, rule_replay
+from tumblebench.research import feature_dump, rule_replay
 
 _RESULT = re.compile(r"^result (\S+) : (\d+), +(-?\d+), +(-?\d+), +(-?\d+) -> (\w+)(?: \(-?\d+\))?"
                      r"(?:\[(\d+)\]| \[(\d+)\])?$", re.M)

@@ -112,7 +112,7 @@ class Estimates(unittest.TestCase):
     """Interval and test values checked against published or hand-worked figures."""
 
     def test_wilson_interval(self):
-        from tumblebench_logs.estimates import wilson_interval
+        from tumblebench.research.estimates import wilson_interval
         for (k, n), (low, high) in {(218, 218): (0.98268, 1.0), (5, 10): (0.23659, 0.76341),
                                     (0, 10): (0.0, 0.27753)}.items():
             got = wilson_interval(k, n)
@@ -121,7 +121,7 @@ class Estimates(unittest.TestCase):
         self.assertIsNone(wilson_interval(0, 0))
 
     def test_mcnemar_exact(self):
-        from tumblebench_logs.estimates import mcnemar_exact
+        from tumblebench.research.estimates import mcnemar_exact
         # n = 10 discordant pairs, 1 against 9: 2 * (1 + 10) / 2**10.
         self.assertEqual(mcnemar_exact(1, 9), 22 / 1024)
         self.assertEqual(mcnemar_exact(9, 1), 22 / 1024)
@@ -131,7 +131,7 @@ class Estimates(unittest.TestCase):
         self.assertAlmostEqual(mcnemar_exact(540, 560), 0.567, delta=0.005)
 
     def test_bootstrap_resamples_whole_subjects(self):
-        from tumblebench_logs.estimates import bootstrap_interval
+        from tumblebench.research.estimates import bootstrap_interval
         # Equal subjects give their common rate whatever is drawn; a
         # recording-level bootstrap would spread around it.
         self.assertEqual(bootstrap_interval([(9, 10)] * 3), (0.9, 0.9))

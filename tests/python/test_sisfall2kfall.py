@@ -13,9 +13,8 @@ import numpy as np
 
 import support
 
-sys.path.insert(0, support.TOOLS)
-from datasets import resample, sisfall  # noqa: E402
-from tumblebench_logs.tasks import KFALL_TASKS, is_fall  # noqa: E402
+from tumblebench import kfall
+from tumblebench.datasets import resample, sisfall
 
 SHARED_SISFALL = os.path.join(support.HERE, "..", "..", "..", "shared", "sisfall")
 DOCS = os.path.join(support.HERE, "..", "..", "docs", "sisfall.md")
@@ -218,14 +217,14 @@ class Mapping(unittest.TestCase):
         rows = re.findall(r"^\| ([DF]\d\d) \| (.+?) \| (\d+) \| (.+?) \| ([\d, -]+) \| (.*?) \|$",
                           read(DOCS), re.M)
         documented = {code: (int(task), kfall, trials, note != "") for code, _, task, kfall, trials, note in rows}
-        expected = {a.code: (a.task, KFALL_TASKS[a.task],
+        expected = {a.code: (a.task, kfall.task_name(a.task),
                              "%d-%d" % (sisfall.trial_offset(a.code) + 1, sisfall.trial_offset(a.code) + 5),
                              a.no_twin != "") for a in sisfall.ACTIVITIES}
         self.assertEqual(documented, expected)
 
         falls = [a.task for a in sisfall.ACTIVITIES if a.code.startswith("F")]
         self.assertEqual(sorted(falls), list(range(20, 35)), "each KFall fall once")
-        self.assertFalse([a.code for a in sisfall.ACTIVITIES if a.code.startswith("D") and is_fall(a.task)])
+        self.assertFalse([a.code for a in sisfall.ACTIVITIES if a.code.startswith("D") and kfall.is_fall(a.task)])
         names = [(a.task, sisfall.trial_offset(a.code) + trial) for a in sisfall.ACTIVITIES
                  for trial in range(1, sisfall.MAX_SOURCE_TRIAL + 1)]
         self.assertEqual(len(names), len(set(names)), "two codes share a recording name")
@@ -250,7 +249,7 @@ class RealSubject(support.Workdir):
         self.assertEqual(set(results), set(recordings))
         for name, (task, outcome) in results.items():
             fall = recordings[name]["activity"].startswith("F")
-            self.assertEqual((task, is_fall(task)), (int(recordings[name]["task"]), fall), name)
+            self.assertEqual((task, kfall.is_fall(task)), (int(recordings[name]["task"]), fall), name)
             self.assertIn(outcome, ("late", "fn") if fall else ("tn", "fp"), name)
         counters = support.report_counters(log)
         self.assertEqual((counters["tp"] + counters["fn"], counters["tn"] + counters["fp"]), (75, 127))

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "harness/kfall_tasks.h"
 #include "tools/gen_dataset/fall_motion.h"
 #include "tools/gen_dataset/gait.h"
 
@@ -525,7 +526,8 @@ void FallWhileMoving(Scene* s, bool jogging, Upset upset, double direction) {
 
 }  // namespace
 
-bool TaskIsFall(int task) { return task >= 20 && task <= 34; }
+// A script for every task of KFall's table.
+static_assert(kLastTask == kKFallTaskCount - 1, "the generator has no script for some KFall task");
 
 BodyTrack SimulateTask(int task, const SubjectProfile& subject, RandomStream* rng) {
   BodyTrack track;

@@ -8,8 +8,6 @@
 constexpr int kFirstTask = 1;
 constexpr int kLastTask = 36;
 
-bool TaskIsFall(int task);
-
 // The body's motion in one trial of a KFall task (1 to 36): a script of
 // postures, gait and, for tasks 20 to 34, a fall. Trials differ in timing,
 // speeds, directions and severity, all drawn from rng.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "harness/kfall_tasks.h"
 #include "tools/gen_dataset/activity_scripts.h"
 
 namespace {
@@ -45,7 +46,7 @@ bool ParseTaskList(const std::string& text, std::vector<int>* tasks, std::string
   tasks->clear();
   if (text == "all" || text == "adl" || text == "falls") {
     for (int t = kFirstTask; t <= kLastTask; ++t) {
-      if (text == "all" || (text == "falls") == TaskIsFall(t)) tasks->push_back(t);
+      if (text == "all" || (text == "falls") == IsFallTask(t)) tasks->push_back(t);
     }
     return true;
   }

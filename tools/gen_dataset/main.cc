@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "harness/kfall_tasks.h"
 #include "tools/gen_dataset/activity_scripts.h"
 #include "tools/gen_dataset/body_disturbance.h"
 #include "tools/gen_dataset/dataset_writer.h"
@@ -141,13 +142,13 @@ int main(int argc, char** argv) {
         generated.samples.shrink_to_fit();
         labels.push_back(std::move(generated));
         ++written;
-        if (TaskIsFall(task)) ++falls;
+        if (IsFallTask(task)) ++falls;
       }
     }
 
     std::vector<const GeneratedTrial*> down, adl, all;
     for (const GeneratedTrial& t : labels) {
-      (TaskIsFall(t.task) ? down : adl).push_back(&t);
+      (IsFallTask(t.task) ? down : adl).push_back(&t);
       all.push_back(&t);
     }
     if (options.format == OutputFormat::kKFall) {

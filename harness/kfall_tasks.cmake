@@ -1,0 +1,57 @@
+# The KFall task table the report names activity types from is generated
+# from tumblebench/kfall/tasks.tsv, the table the Python tools read too, so
+# that the two languages cannot hold different tables. Read when the build
+# is configured; a change to the file configures the build again.
+set(KFALL_TASKS_TABLE ${CMAKE_SOURCE_DIR}/tumblebench/kfall/tasks.tsv)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KFALL_TASKS_TABLE})
+
+file(STRINGS ${KFALL_TASKS_TABLE} kfall_task_lines ENCODING UTF-8)
+set(KFALL_TASK_ROWS "    \"null\",  // row 0: a placeholder the report never prints\n")
+set(kfall_next_task 1)
+set(KFALL_FIRST_FALL_TASK "")
+set(KFALL_LAST_FALL_TASK "")
+foreach(line IN LISTS kfall_task_lines)
+  if(line MATCHES "^#" OR line MATCHES "^task\t")
+    continue()
+  endif()
+  if(NOT line MATCHES "^([0-9]+)\t(fall|adl)\t([^\t\"\\\\]+)$")
+    message(FATAL_ERROR "${KFALL_TASKS_TABLE}: not a task line (number, fall or adl, description "
+                        "without quotes or backslashes, separated by tabs): ${line}")
+  endif()
+  set(task ${CMAKE_MATCH_1})
+  set(kind ${CMAKE_MATCH_2})
+  set(description "${CMAKE_MATCH_3}")
+  if(NOT task EQUAL kfall_next_task)
+    message(FATAL_ERROR "${KFALL_TASKS_TABLE}: task ${task} where task ${kfall_next_task} was due")
+  endif()
+  string(LENGTH "${description}" description_length)
+  if(description_length GREATER 99)
+    message(FATAL_ERROR "${KFALL_TASKS_TABLE}: task ${task}: a description holds at most 99 characters")
+  endif()
+  if(kind STREQUAL "fall")
+    if(KFALL_LAST_FALL_TASK STREQUAL "")
+      set(KFALL_FIRST_FALL_TASK ${task})
+    else()
+      math(EXPR kfall_previous_task "${task} - 1")
+      if(NOT KFALL_LAST_FALL_TASK EQUAL kfall_previous_task)
+        message(FATAL_ERROR "${KFALL_TASKS_TABLE}: the falls must be one run of task numbers")
+      endif()
+    endif()
+    set(KFALL_LAST_FALL_TASK ${task})
+  endif()
+  string(APPEND KFALL_TASK_ROWS "    \"${description}\",\n")
+  math(EXPR kfall_next_task "${kfall_next_task} + 1")
+endforeach()
+if(KFALL_FIRST_FALL_TASK STREQUAL "")
+  message(FATAL_ERROR "${KFALL_TASKS_TABLE}: no fall task")
+endif()
+set(KFALL_TASK_COUNT ${kfall_next_task})
+
+set(KFALL_TASKS_GENERATED ${CMAKE_BINARY_DIR}/generated/harness)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kfall_tasks.h.in ${KFALL_TASKS_GENERATED}/kfall_tasks.h @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kfall_tasks.cc.in ${KFALL_TASKS_GENERATED}/kfall_tasks.cc @ONLY)
+
+# The table on its own, for programs that need the task names and nothing
+# else of the harness (the data-set generator).
+add_library(kfall_tasks STATIC ${KFALL_TASKS_GENERATED}/kfall_tasks.cc)
+target_include_directories(kfall_tasks PUBLIC ${CMAKE_BINARY_DIR}/generated)

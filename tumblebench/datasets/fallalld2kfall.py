@@ -1,0 +1,119 @@
+"""Converts FallAllD's waist device into the KFall layout that tumblebench walks.
+
+  fallalld2kfall INPUT OUTPUT [SUBJECT ...]
+
+INPUT is a folder holding FallAllD/ (the download's flat folder of .dat
+files), that folder itself, or the packed copy with unpack.sh
+(../shared/fallalld). OUTPUT receives sensor_data/SAxx/ with the trial files
+and label files, subjects.csv and recordings.csv; run "tumblebench -r" in
+OUTPUT/sensor_data. Subjects S01..S15 become folders SA71..SA85. Details:
+docs/fallalld.md.
+
+Exit status: 0 when every subject was written; 1 when nothing was written
+(unreadable input, a malformed file, an output that is not empty); 2 for bad
+arguments; 130 when interrupted (nothing written).
+"""
+
+import argparse
+import os
+import sys
+import time
+
+from . import fallalld, kfall_layout, source_files
+
+PROG = "fallalld2kfall"
+
+
+def say(message):
+    print("%s: %s" % (PROG, message), file=sys.stderr, flush=True)
+
+
+def parse_arguments(argv):
+    parser = argparse.ArgumentParser(
+        prog=PROG, description="Converts the waist device of FallAllD (238/s, raw counts) into the "
+        "KFall layout tumblebench walks (100/s, g and deg/s in KFall's axes, label files per "
+        "subject). Progress and a summary go to standard error.")
+    parser.add_argument("input", help="a folder with FallAllD/, that folder itself, or the packed "
+                        "copy with unpack.sh")
+    parser.add_argument("output", help="the folder to write (must be empty or absent unless --force)")
+    parser.add_argument("subjects", nargs="*", metavar="SUBJECT",
+                        help="FallAllD subjects to convert, like S01 S07 (default: all there are)")
+    parser.add_argument("--force", action="store_true",
+                        help="write into a non-empty OUTPUT: subject folders converted now are "
+                        "replaced, others and their table rows are kept")
+    parser.add_argument("--skip-malformed", action="store_true",
+                        help="leave out a trial with a malformed file with a warning instead of "
+                        "stopping")
+    return parser.parse_args(argv)
+
+
+def convert(args):
+    download = fallalld.Download(args.input)
+    chosen = source_files.chosen_subjects(args.subjects, download.subjects, fallalld.folder_name, args.input)
+
+    skipped = []
+
+    def malformed(error):
+        error.path = download.shown(error.path)
+        if not args.skip_malformed:
+            raise error
+        skipped.append(error)
+        say("left out: %s" % error)
+
+    totals = []
+    started = time.monotonic()
+    with kfall_layout.LayoutWriter(args.output, force=args.force,
+                                   recording_columns=kfall_layout.DESCRIBED_RECORDING_COLUMNS) as writer:
+        if not args.subjects:
+            for stray in download.strays:
+                malformed(stray)
+        scratch = writer.staging_area("unpacked")
+        for number, subject_id in enumerate(chosen, start=1):
+            subject = fallalld.subject_record(subject_id)
+            say("%s -> %s (%d/%d)" % (subject_id, subject.folder, number, len(chosen)))
+            folder, names = download.subject_files(subject_id, scratch)
+            try:
+                counts = writer.add_subject(subject, fallalld.read_subject(folder, names, subject_id,
+                                                                           malformed))
+            finally:
+                download.release(folder)
+            if counts.recordings == 0:
+                raise source_files.InputError("%s in %s: no waist trial could be converted "
+                                          "(S<ss>_D3_A<aaa>_T<tt>_A.dat and _G.dat)"
+                                          % (subject_id, args.input))
+            totals.append(counts)
+            say("  %d recordings: %d daily activities (%.1f min), %d falls"
+                % (counts.recordings, counts.daily_activities,
+                   counts.daily_activity_seconds / 60, counts.falls))
+        writer.commit()
+    report(args, totals, skipped, time.monotonic() - started)
+    return 0
+
+
+def report(args, totals, skipped, seconds):
+    say("wrote %d subjects into %s in %.0f s: %d recordings, %d daily activities (%.2f h), %d falls"
+        % (len(totals), os.path.join(os.path.abspath(args.output), kfall_layout.SENSOR_DATA), seconds,
+           sum(c.recordings for c in totals), sum(c.daily_activities for c in totals),
+           sum(c.daily_activity_seconds for c in totals) / 3600, sum(c.falls for c in totals)))
+    if skipped:
+        say("%d malformed file(s) left out, each with its trial; the data set is not complete"
+            % len(skipped))
+
+
+def main(argv=None):
+    args = parse_arguments(argv)
+    try:
+        return convert(args)
+    except (source_files.InputError, kfall_layout.LayoutError) as error:
+        say("%s; nothing written" % error)
+        return 1
+    except OSError as error:
+        say("%s; nothing written" % error)
+        return 1
+    except KeyboardInterrupt:
+        say("interrupted; nothing written")
+        return 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())
