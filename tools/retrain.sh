@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-validates and retrains the fall model from KFall and SisFall.
+# Cross-validates and retrains the fall model from KFall, SisFall and FallAllD.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -18,9 +18,13 @@ the same file, byte for byte.
                      converted here with sisfall2kfall; or a converted
                      copy (with subjects.csv); "none" leaves it out
                                                          [../shared/sisfall]
+  --fallalld DIR     FallAllD: the packed copy with unpack.sh or a download,
+                     converted here with fallalld2kfall; or a converted
+                     copy (with subjects.csv); "none" leaves it out
+                                                        [../shared/fallalld]
   --plan FILE        fold plan (JSON)  [tumblebench/training/fold_plan.json]
   --subjects DATASET:NAMES... final fit on these only, e.g. kfall:SA06,SA07
-                     sisfall:all (must end the options or precede another
+                     sisfall:all fallalld:all (must end the options or precede another
                      option)                   [every subject of the plan]
   --out FILE         the model file to write   [BUILD/fall_model.tflite]
   --install          also install it as tumblix/ml/models/fall_model.tflite
@@ -28,6 +32,9 @@ the same file, byte for byte.
   --cv [NAMES]       cross-validate these candidates first (comma-separated,
                      "all"; default the chosen one)
   --no-final         cross-validate only, write no model
+  --folds LIST       cross-validate these folds only (e.g. 1,2: two runs
+                     side by side share the folds; a run over every fold
+                     then pools their stored fits)
   --candidate NAME   settings of the final fit            [the chosen one]
   --build DIR        build folder for the tools, the cache and the
                      figures                                [build-train]
@@ -45,6 +52,7 @@ TEXT
 
 kfall=$repo/../shared/kfall
 sisfall=$repo/../shared/sisfall
+fallalld=$repo/../shared/fallalld
 plan=$repo/tumblebench/training/fold_plan.json
 build=$repo/build-train
 out=""
@@ -52,16 +60,19 @@ install=0
 cv=""
 final=1
 candidate=""
+cv_folds=""
 subjects=()
 while [[ $# -gt 0 ]]; do
   case $1 in
     -h|--help) usage; exit 0 ;;
     --kfall) kfall=${2:?--kfall needs a folder}; shift 2 ;;
     --sisfall) sisfall=${2:?--sisfall needs a folder or none}; shift 2 ;;
+    --fallalld) fallalld=${2:?--fallalld needs a folder or none}; shift 2 ;;
     --plan) plan=${2:?--plan needs a file}; shift 2 ;;
     --out) out=${2:?--out needs a file}; shift 2 ;;
     --build) build=${2:?--build needs a folder}; shift 2 ;;
     --candidate) candidate=${2:?--candidate needs a name}; shift 2 ;;
+    --folds) cv_folds=${2:?--folds needs a list}; shift 2 ;;
     --install) install=1; shift ;;
     --no-final) final=0; shift ;;
     --cv)
@@ -98,7 +109,7 @@ if [[ -z $dump_windows || -z $score_windows ]]; then
   score_windows=$build/tools/score_windows
 fi
 
-# The recordings are unpacked (and SisFall converted) into the build folder
+# The recordings are unpacked (and SisFall and FallAllD converted) into the build folder
 # once; nothing of them enters the repository.
 data=$build/train_data
 mkdir -p "$data"
@@ -111,26 +122,33 @@ if [[ -x $kfall/unpack.sh ]]; then
   fi
   kfall=$data/kfall
 fi
-sisfall_args=()
-if [[ $sisfall != none ]]; then
-  if [[ ! -f $sisfall/subjects.csv ]]; then
-    if [[ ! -f $data/sisfall/subjects.csv ]]; then
-      echo "retrain.sh: converting $sisfall with sisfall2kfall" >&2
-      rm -rf "$data/sisfall"
-      /usr/bin/python3 -B "$repo/tools/sisfall2kfall" "$sisfall" "$data/sisfall"
+# A converted copy (with subjects.csv) is used as it is; anything else is
+# converted into $data/NAME once.
+converted_args=()
+convert_once() {
+  local name=$1 converter=$2 source=$3
+  [[ $source != none ]] || return 0
+  if [[ ! -f $source/subjects.csv ]]; then
+    if [[ ! -f $data/$name/subjects.csv ]]; then
+      echo "retrain.sh: converting $source with $converter" >&2
+      rm -rf "${data:?}/$name"
+      /usr/bin/python3 -B "$repo/tools/$converter" "$source" "$data/$name"
     fi
-    sisfall=$data/sisfall
+    source=$data/$name
   fi
-  sisfall_args=(--sisfall "$sisfall")
-fi
+  converted_args+=(--"$name" "$source")
+}
+convert_once sisfall sisfall2kfall "$sisfall"
+convert_once fallalld fallalld2kfall "$fallalld"
 
-args=(--kfall "$kfall" "${sisfall_args[@]}" --plan "$plan" --cache "$build/train_cache"
+args=(--kfall "$kfall" "${converted_args[@]}" --plan "$plan" --cache "$build/train_cache"
       --dump-tool "$dump_windows" --score-tool "$score_windows"
       --report "$build/fall_model_report.json")
 if [[ -n $cv ]]; then
   if [[ $cv == chosen ]]; then args+=(--cv "${candidate:-chosen}"); else args+=(--cv "$cv"); fi
 fi
 [[ -z $candidate ]] || args+=(--candidate "$candidate")
+[[ -z $cv_folds ]] || args+=(--folds "$cv_folds")
 if [[ $final -eq 1 ]]; then
   args+=(--out "$out")
   [[ ${#subjects[@]} -eq 0 ]] || args+=(--subjects "${subjects[@]}")

@@ -46,10 +46,19 @@ class FoldPlanTest(unittest.TestCase):
         self.assertEqual(sorted(everything["kfall"]), ["SA%02d" % n for n in range(6, 30)])
         self.assertEqual(sorted(everything["sisfall"]),
                          ["SA%02d" % n for n in range(1, 13)] + ["SE%02d" % n for n in range(1, 9)])
+        self.assertEqual(sorted(everything["fallalld"]), ["S01", "S02", "S03", "S04", "S07", "S08", "S10", "S11",
+                                                          "S12", "S15"])
+        # FallAllD's wearers whose boxes sit most differently, and those
+        # without falls, are held out in different folds; every fold has falls.
+        without_falls = {"S04", "S10"}
+        fold_of = {s: k for k, fold in enumerate(plan) for s in fold["fallalld"]}
+        self.assertEqual(len({fold_of[s] for s in ("S07", "S08", "S12")}), 3)
+        self.assertEqual(len({fold_of[s] for s in without_falls}), 2)
         for k, fold in enumerate(plan):
             self.assertEqual(len(fold["kfall"]), 6)
             self.assertTrue(any(s.startswith("SE") for s in fold["sisfall"]), k)
             self.assertTrue(any(s.startswith("SA") for s in fold["sisfall"]), k)
+            self.assertTrue(set(fold["fallalld"]) - without_falls, k)
             train, test = folds.split(plan, k)
             for dataset in everything:
                 roles = [set(test[dataset]), set(train[dataset])]
@@ -84,6 +93,59 @@ class FallFramesTest(unittest.TestCase):
         self.assertEqual(impact, 180 + fall_frames.IMPACT_DELAY)
         self.assertEqual(onset, impact - fall_frames.IMPACT_TO_ONSET)
         self.assertEqual(fall_frames.derive_frames(np.zeros((0, 6))), (-1, -1))
+
+    def test_the_derivation_is_measured_against_labels_and_the_middle_of_the_recording(self):
+        def fall(impact_at, n=1000):
+            channels = np.zeros((n, 6), dtype=np.float32)
+            channels[:, 1] = -500.0
+            channels[impact_at:impact_at + 4, 1] = -1500.0
+            return channels
+        derived_impact = 500 + fall_frames.IMPACT_DELAY
+        # Labels 0, 1, 2 and 3 samples after the derived impact, onsets 10 before them.
+        labelled = [(fall(500), derived_impact - 10 + e, derived_impact + e) for e in range(4)]
+        measured = fall_frames.label_errors(labelled)
+        self.assertEqual(measured["impact"]["quartiles"], [-2.25, -1.5, -0.75])
+        self.assertEqual(measured["impact"]["share_within"], 0.75)
+        self.assertEqual(measured["onset"]["quartiles"],
+                         [-2.25 + 10 - fall_frames.IMPACT_TO_ONSET, -1.5 + 10 - fall_frames.IMPACT_TO_ONSET,
+                          -0.75 + 10 - fall_frames.IMPACT_TO_ONSET])
+        # An impact 50 samples (1 s at 50 per second) after the middle.
+        middle = fall_frames.middle_offsets([(fall(550), 550 + fall_frames.IMPACT_DELAY)], 50)
+        self.assertEqual((middle["count"], middle["quartiles"][1]), (1, (50 + fall_frames.IMPACT_DELAY) / 50))
+        self.assertEqual(fall_frames.middle_offsets([], 50), None)
+
+
+@needs_torch
+class PlacementTest(unittest.TestCase):
+    def test_a_box_turned_about_the_vertical_keeps_gravity_where_a_tilted_one_moves_it(self):
+        from tumblebench.training import fit
+        upright = np.zeros(3)
+        upright[fit.VERTICAL_AXIS] = -1.0
+        forward = np.array([0.0, 0.0, 1.0])
+        rng = np.random.default_rng(7)
+        turned = fit.placement_rotations(rng, 2000, 180.0, 0.0)
+        np.testing.assert_allclose(turned @ upright, np.tile(upright, (2000, 1)), atol=1e-12)
+        headings = np.degrees(np.arctan2((turned @ forward)[:, 0], (turned @ forward)[:, 2]))
+        # Uniform over the whole turn: every quarter about as often.
+        self.assertTrue(np.all(np.abs(np.histogram(headings, bins=4, range=(-180, 180))[0] - 500) < 80))
+        tilted = fit.placement_rotations(rng, 2000, 0.0, 20.0)
+        lean = np.degrees(np.arccos(np.clip(-(tilted @ upright)[:, fit.VERTICAL_AXIS], -1, 1)))
+        self.assertAlmostEqual(float(np.median(lean)), 20.0 * 0.674, delta=1.5)   # |normal| median
+        for r in (turned, tilted):
+            np.testing.assert_allclose(r @ r.transpose(0, 2, 1), np.tile(np.eye(3), (2000, 1, 1)), atol=1e-12)
+            np.testing.assert_allclose(np.linalg.det(r), 1.0, atol=1e-12)
+
+    def test_placement_turns_acceleration_and_rate_alike_per_recording(self):
+        from tumblebench.training import fit
+        settings = fit.Settings(rotation_degrees=0.0, yaw_degrees=180.0)
+        x = torch.zeros((4, 25 * 6))
+        x.view(4, 25, 2, 3)[:, :, 0, 1] = -500.0       # gravity on the vertical
+        x.view(4, 25, 2, 3)[:, :, 1, 2] = 90.0         # turning about z
+        turned = fit.augment(x, np.array([0, 0, 1, 1]), np.random.default_rng(3), settings, 2).view(4, 25, 2, 3)
+        np.testing.assert_allclose(turned[:, :, 0, 1].numpy(), -500.0, atol=1e-3)
+        self.assertTrue(torch.equal(turned[0], turned[1]) and torch.equal(turned[2], turned[3]))
+        self.assertFalse(torch.allclose(turned[0], turned[2]))
+        np.testing.assert_allclose(turned[:, :, 1, :].norm(dim=-1).numpy(), 90.0, rtol=1e-5)
 
 
 @needs_torch

@@ -47,6 +47,15 @@ RULES_SENSOR = dataclasses.replace(RULES_BALANCED, gain_spread=0.05, acc_offset_
 RULES_DISTILLED = dataclasses.replace(RULES_BALANCED, teacher_hidden=128, teacher_window=50, distil_weight=1.0,
                                       distil_temperature=2.0)
 
+# Third round, with FallAllD in the folds: a box turned about the vertical
+# by any angle and tilted. "balanced" with every recording also turned
+# about the sensor's vertical, uniformly within +-180 degrees.
+RULES_TURNED = dataclasses.replace(RULES_BALANCED, yaw_degrees=180.0)
+# "balanced" placed as a box on a belt instead of the random axis: turned
+# within +-180 degrees and tilted about a horizontal axis by a normal spread
+# of 20 degrees (FallAllD's boxes lean by a median 16, one by about 40).
+RULES_PLACED = dataclasses.replace(RULES_BALANCED, rotation_degrees=0.0, yaw_degrees=180.0, tilt_degrees=20.0)
+
 # Name suffixes of the candidates whose down logit is moved by a constant
 # after the fit (in logits); they share their base candidate's fits.
 OFFSET_SUFFIXES = {0.5: "_up05", -0.5: "_down05", -1.0: "_down1"}
@@ -76,6 +85,8 @@ CANDIDATES = {
     **with_offsets("averaged", RULES_AVERAGED, UP_DOWN),
     **with_offsets("sensor", RULES_SENSOR, UP_DOWN),
     **with_offsets("distilled", RULES_DISTILLED, UP_DOWN),
+    **with_offsets("turned", RULES_TURNED, UP_DOWN + (-1.0,)),
+    **with_offsets("placed", RULES_PLACED, UP_DOWN + (-1.0,)),
 }
 
 CHOSEN = "balanced_down05"

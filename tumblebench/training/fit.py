@@ -35,6 +35,12 @@ class Settings:
     # Sensor-frame rotation per recording: random axis, angle of this normal
     # spread (degrees), alike for acceleration and angular rate.
     rotation_degrees: float = 20.0
+    # How the box sits on a belt, per recording on top of that: a turn about
+    # the sensor's vertical (KFall's y, where gravity lies upright), uniform
+    # within +-yaw_degrees, and a tilt about a random horizontal axis of
+    # normal spread tilt_degrees. 0: none.
+    yaw_degrees: float = 0.0
+    tilt_degrees: float = 0.0
     # Gain of the acceleration channels per recording: normal spread around 1.
     gain_spread: float = 0.0
     # Time stretch per recording: normal spread of the factor around 1 (a
@@ -116,10 +122,34 @@ def channel_scaling(ws, index, length=rule_windows.WINDOW):
     return np.tile(mean, length), np.tile(std, length)
 
 
+VERTICAL_AXIS = 1   # KFall's y: gravity lies on it when the wearer stands
+
+
 def rotations(rng, count, degrees):
+    """count rotations about random axes by angles of normal spread `degrees`."""
     axis = rng.normal(size=(count, 3))
     axis /= np.linalg.norm(axis, axis=1, keepdims=True)
-    angle = np.radians(rng.normal(scale=degrees, size=count))
+    return axis_rotations(axis, np.radians(rng.normal(scale=degrees, size=count)))
+
+
+def placement_rotations(rng, count, yaw_degrees, tilt_degrees):
+    """count ways a box can sit on a belt: a turn about the vertical, uniform
+    within +-yaw_degrees, then a tilt about a random horizontal axis by an
+    angle of normal spread tilt_degrees."""
+    vertical = np.zeros((count, 3))
+    vertical[:, VERTICAL_AXIS] = 1.0
+    turn = axis_rotations(vertical, np.radians(rng.uniform(-yaw_degrees, yaw_degrees, size=count)))
+    heading = rng.uniform(0.0, 2.0 * np.pi, size=count)
+    horizontal = np.zeros((count, 3))
+    horizontal[:, (VERTICAL_AXIS + 1) % 3] = np.cos(heading)
+    horizontal[:, (VERTICAL_AXIS + 2) % 3] = np.sin(heading)
+    tilt = axis_rotations(horizontal, np.radians(rng.normal(scale=tilt_degrees, size=count)))
+    return tilt @ turn
+
+
+def axis_rotations(axis, angle):
+    """Rodrigues' formula for unit axes (count, 3) and angles in radians."""
+    count = len(axis)
     k = np.zeros((count, 3, 3))
     k[:, 0, 1], k[:, 0, 2], k[:, 1, 2] = -axis[:, 2], axis[:, 1], -axis[:, 0]
     k[:, 1, 0], k[:, 2, 0], k[:, 2, 1] = axis[:, 2], -axis[:, 1], axis[:, 0]
@@ -132,12 +162,18 @@ def augment(x, per_window_recording, rng, settings, recordings):
     scales its acceleration by its own gain and adds its own sensor offsets
     (x: float32 tensor [n, samples x 6])."""
     offsets = settings.acc_offset_g > 0 or settings.gyro_offset_dps > 0
-    if settings.rotation_degrees <= 0 and settings.gain_spread <= 0 and not offsets:
+    placed = settings.yaw_degrees > 0 or settings.tilt_degrees > 0
+    if settings.rotation_degrees <= 0 and not placed and settings.gain_spread <= 0 and not offsets:
         return x
     w = x.reshape(len(x), -1, 2, 3)
     per = torch.from_numpy(per_window_recording)
-    if settings.rotation_degrees > 0:
-        r = torch.from_numpy(rotations(rng, recordings, settings.rotation_degrees).astype(np.float32))
+    if settings.rotation_degrees > 0 or placed:
+        turn = np.broadcast_to(np.eye(3), (recordings, 3, 3))
+        if settings.rotation_degrees > 0:
+            turn = rotations(rng, recordings, settings.rotation_degrees)
+        if placed:
+            turn = placement_rotations(rng, recordings, settings.yaw_degrees, settings.tilt_degrees) @ turn
+        r = torch.from_numpy(np.ascontiguousarray(turn, dtype=np.float32))
         w = torch.matmul(w, r.transpose(1, 2)[per][:, None])
     if settings.gain_spread > 0:
         gain = torch.from_numpy((1.0 + rng.normal(scale=settings.gain_spread, size=recordings)).astype(np.float32))

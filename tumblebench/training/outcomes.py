@@ -5,9 +5,10 @@ and the harness's outcome rules name the result. Then the figures, counted
 by the research tools' own tallies and Wilson intervals (the figures every
 run summary states): per KFall-style data set (falls with onset and impact)
 sensitivity, specificity, good share, lead before impact and false alarms
-per task; per data set without fall frames (SisFall) daily activities
-without a false alarm, overall and per age group, falls detected and
-false-alarm recordings per hour of daily activity."""
+per task; per data set without fall frames (SisFall, FallAllD) daily activities
+without a false alarm, overall and per age group (SisFall's young and
+elderly, FallAllD's adults), falls detected and false-alarm recordings per
+hour of daily activity."""
 
 import collections
 import os
@@ -98,9 +99,10 @@ def timed_figures(ws, frames, modes, outcome, select):
 
 
 def untimed_figures(ws, frames, modes, outcome, select):
-    """Figures of recordings without fall frames (SisFall): falls detected
-    at any time, daily activities without a false alarm (overall and per age
-    group), false-alarm recordings per hour of daily activity."""
+    """Figures of recordings without fall frames (SisFall, FallAllD): falls
+    detected at any time, daily activities without a false alarm (overall
+    and per age group: SisFall's young and elderly, FallAllD's adults),
+    false-alarm recordings per hour of daily activity."""
     r = np.nonzero(select)[0]
     fall = r[ws.is_fall[r]]
     adl = r[~ws.is_fall[r]]
@@ -108,11 +110,12 @@ def untimed_figures(ws, frames, modes, outcome, select):
     fp = adl[outcome[adl] == "fp"]
     out = dict(falls=t.falls, adl=t.adl, detected=t.tp, fp=t.fp, adl_hours=t.adl_hours,
                false_alarms_by_task=dict(sorted(collections.Counter(int(task) for task in ws.task[fp]).items())),
+               false_alarm_modes=dict(sorted(collections.Counter(int(m) for m in modes[fp]).items())),
                false_alarm_recordings=[str(n) for n in ws.name[fp]],
                missed_recordings=[str(n) for n in ws.name[fall[outcome[fall] == "fn"]]],
                falls_detected=t.sensitivity, adl_clean=t.specificity,
                false_alarms_per_hour=t.false_alarms_per_hour)
-    for group in ("young", "elderly"):
+    for group in sorted(set(ws.group[r])):
         g = tally(ws, frames, outcome, adl[ws.group[adl] == group])
         out["adl_%s" % group] = g.adl
         out["fp_%s" % group] = g.fp

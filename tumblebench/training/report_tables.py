@@ -5,8 +5,8 @@ docs/fall_model.md come from here, not from hand copies).
 
 Prints, per candidate: the KFall figures of every fold, pooled over the
 folds (with Wilson 95 % intervals) and their mean and spread across folds;
-the SisFall figures likewise, per age group; false alarms per task and the
-lead-time quartiles. --rank instead ranks the candidates by the choice rule
+the SisFall figures likewise, per age group, and FallAllD's; false alarms
+per task (and first mode) and the lead-time quartiles. --rank instead ranks the candidates by the choice rule
 (most targets met, then fewest recordings short of the others, false alarms
 before timing)."""
 
@@ -19,6 +19,12 @@ import sys
 # figure is short of its target (0 when met).
 LEAD_TARGET_SAMPLES = 18
 FALSE_ALARMS_PER_HOUR_TARGET = 3.0
+KFALL_TARGETS = dict(sensitivity=0.995, specificity=0.985, good=0.97)
+# Per data set without fall frames: shares of daily activities without a
+# false alarm (overall and per group) and of falls detected.
+UNTIMED_TARGETS = {"sisfall": dict(adl_clean=0.97, adl_clean_elderly=0.97, falls_detected=0.95),
+                   "fallalld": dict(adl_clean=0.98, falls_detected=0.90)}
+DATASET_NAMES = {"kfall": "KFall", "sisfall": "SisFall", "fallalld": "FallAllD"}
 
 
 def _needed(share, total):
@@ -27,23 +33,33 @@ def _needed(share, total):
 
 def shortfalls(pooled):
     """{target: recordings short (samples for the lead)} of pooled figures;
-    the SisFall false-alarm rate counts recordings above 3 per hour."""
+    a false-alarm rate counts the recordings above 3 per hour. The targets
+    of a data set without fall frames are named after it."""
     out = {}
-    k, s = pooled.get("kfall"), pooled.get("sisfall")
+    k = pooled.get("kfall")
     if k:
-        out["sensitivity"] = max(0, _needed(0.995, k["falls"]) - k["detected"])
-        out["specificity"] = max(0, _needed(0.985, k["adl"]) - k["tn"])
-        out["good"] = max(0, _needed(0.97, k["falls"]) - k["good"])
+        out["sensitivity"] = max(0, _needed(KFALL_TARGETS["sensitivity"], k["falls"]) - k["detected"])
+        out["specificity"] = max(0, _needed(KFALL_TARGETS["specificity"], k["adl"]) - k["tn"])
+        out["good"] = max(0, _needed(KFALL_TARGETS["good"], k["falls"]) - k["good"])
         out["lead"] = max(0.0, LEAD_TARGET_SAMPLES - (k["median_lead"] or 0.0))
-    if s:
-        out["adl_clean"] = max(0, _needed(0.97, s["adl"]) - (s["adl"] - s["fp"]))
-        out["adl_clean_elderly"] = max(0, _needed(0.97, s["adl_elderly"]) - (s["adl_elderly"] - s["fp_elderly"]))
-        out["falls_detected"] = max(0, _needed(0.98, s["falls"]) - s["detected"])
-        out["false_alarms_per_hour"] = max(0, s["fp"] - math.floor(FALSE_ALARMS_PER_HOUR_TARGET * s["adl_hours"]))
+    for dataset, targets in UNTIMED_TARGETS.items():
+        f = pooled.get(dataset)
+        if not f:
+            continue
+        for target, share in targets.items():
+            if target == "falls_detected":
+                total, met = f["falls"], f["detected"]
+            else:
+                suffix = target[len("adl_clean"):]
+                total, met = f["adl" + suffix], f["adl" + suffix] - f["fp" + suffix]
+            out["%s %s" % (dataset, target)] = max(0, _needed(share, total) - met)
+        out["%s false_alarms_per_hour" % dataset] = max(
+            0, f["fp"] - math.floor(FALSE_ALARMS_PER_HOUR_TARGET * f["adl_hours"]))
     return out
 
 
-FALSE_ALARM_TARGETS = ("specificity", "adl_clean", "adl_clean_elderly", "false_alarms_per_hour")
+def is_false_alarm_target(target):
+    return target == "specificity" or target.split(" ")[-1].startswith(("adl_clean", "false_alarms"))
 
 
 def ranking_key(pooled):
@@ -52,7 +68,7 @@ def ranking_key(pooled):
     short = shortfalls(pooled)
     recordings = {t: v for t, v in short.items() if t != "lead"}
     return (-sum(1 for v in short.values() if v == 0), sum(recordings.values()),
-            sum(recordings[t] for t in FALSE_ALARM_TARGETS if t in recordings), short.get("lead", 0.0))
+            sum(v for t, v in recordings.items() if is_false_alarm_target(t)), short.get("lead", 0.0))
 
 
 def pct(v):
@@ -67,13 +83,20 @@ def kfall_row(label, f):
         f["early"], f["late"], f["fn"])
 
 
-def sisfall_row(label, f):
-    return "| %s | %s (%d/%d) | %s (%d/%d) | %s (%d/%d) | %s (%d/%d) | %.2f (%d in %.2f h) |" % (
-        label, pct(f["adl_clean"]), f["adl"] - f["fp"], f["adl"],
-        pct(f.get("adl_clean_elderly")), f.get("adl_elderly", 0) - f.get("fp_elderly", 0), f.get("adl_elderly", 0),
-        pct(f.get("adl_clean_young")), f.get("adl_young", 0) - f.get("fp_young", 0), f.get("adl_young", 0),
-        pct(f["falls_detected"]), f["detected"], f["falls"], f["false_alarms_per_hour"] or 0.0, f["fp"],
-        f["adl_hours"])
+def groups_of(f):
+    """The age groups an untimed data set's figures are kept for, elderly first."""
+    return sorted((k[len("adl_clean_"):] for k in f if k.startswith("adl_clean_")),
+                  key=lambda g: (g != "elderly", g))
+
+
+def untimed_row(label, f, groups):
+    cells = ["%s (%d/%d)" % (pct(f["adl_clean"]), f["adl"] - f["fp"], f["adl"])]
+    for g in groups:
+        cells.append("%s (%d/%d)" % (pct(f.get("adl_clean_" + g)), f.get("adl_" + g, 0) - f.get("fp_" + g, 0),
+                                     f.get("adl_" + g, 0)))
+    cells.append("%s (%d/%d)" % (pct(f["falls_detected"]), f["detected"], f["falls"]))
+    cells.append("%.2f (%d in %.2f h)" % (f["false_alarms_per_hour"] or 0.0, f["fp"], f["adl_hours"]))
+    return "| %s | %s |" % (label, " | ".join(cells))
 
 
 def spread(across, key, scale=100.0, unit=" %"):
@@ -111,27 +134,49 @@ def candidate_tables(name, c, out):
         out.append("KFall false alarms by task: %s; by first mode: %s.\n" % (
             ", ".join("task %s: %d" % kv for kv in p["false_alarms_by_task"].items()) or "none",
             ", ".join("mode %s: %d" % kv for kv in p["false_alarm_modes"].items()) or "none"))
-    if "sisfall" in c["pooled"]:
-        out.append("| SisFall | ADL without false alarm | elderly | young | falls detected | false alarms per hour of ADL |")
-        out.append("|---|---|---|---|---|---|")
-        out.extend(fold_rows(c, "sisfall", sisfall_row))
-        p = c["pooled"]["sisfall"]
+    for dataset in UNTIMED_TARGETS:
+        if dataset not in c["pooled"]:
+            continue
+        p = c["pooled"][dataset]
+        # One group only (FallAllD's adults) repeats the overall column.
+        groups = [g for g in groups_of(p) if len(groups_of(p)) > 1]
+        out.append("| %s | ADL without false alarm | %sfalls detected | false alarms per hour of ADL |" % (
+            DATASET_NAMES[dataset], "".join("%s | " % g for g in groups)))
+        out.append("|---" * (4 + len(groups)) + "|")
+        out.extend(fold_rows(c, dataset, lambda label, f: untimed_row(label, f, groups)))
         out.append("")
-        out.append("SisFall false alarms by task: %s.\n" % (
-            ", ".join("task %s: %d" % kv for kv in p["false_alarms_by_task"].items()) or "none"))
+        out.append("%s false alarms by task: %s%s.\n" % (
+            DATASET_NAMES[dataset],
+            ", ".join("task %s: %d" % kv for kv in p["false_alarms_by_task"].items()) or "none",
+            "; by first mode: " + (", ".join("mode %s: %d" % kv for kv in p["false_alarm_modes"].items()) or "none")
+            if "false_alarm_modes" in p else ""))
 
 
 def summary_row(name, c):
     k = c["pooled"].get("kfall")
-    s = c["pooled"].get("sisfall")
     cells = [name]
     if k:
         cells += [pct(k["sensitivity"]), pct(k["specificity"]), pct(k["good_share"]),
                   "%g" % k["median_lead"] if k["median_lead"] is not None else "—"]
-    if s:
-        cells += [pct(s["adl_clean"]), pct(s.get("adl_clean_elderly")), pct(s["falls_detected"]),
-                  "%.2f" % s["false_alarms_per_hour"]]
+    for dataset in UNTIMED_TARGETS:
+        f = c["pooled"].get(dataset)
+        if f:
+            cells += [pct(f["adl_clean"])] + ([pct(f.get("adl_clean_elderly"))] if dataset == "sisfall" else [])
+            cells += [pct(f["falls_detected"]), "%.2f" % f["false_alarms_per_hour"]]
     return "| " + " | ".join(cells) + " |"
+
+
+def summary_header(merged, names):
+    """The summary table's header, for the data sets the candidates were judged on."""
+    pooled = [merged[n]["pooled"] for n in names]
+    cells = ["candidate"]
+    if any("kfall" in p for p in pooled):
+        cells += ["KFall sensitivity", "specificity", "good", "median lead"]
+    for dataset in UNTIMED_TARGETS:
+        if any(dataset in p for p in pooled):
+            cells += ["%s ADL clean" % DATASET_NAMES[dataset]] + (["elderly"] if dataset == "sisfall" else [])
+            cells += ["falls detected", "false alarms/h"]
+    return ["| " + " | ".join(cells) + " |", "|---" * len(cells) + "|"]
 
 
 def main(argv=None):
@@ -155,8 +200,7 @@ def main(argv=None):
             detail = ", ".join("%s %g" % kv for kv in shortfalls(merged[n]["pooled"]).items() if kv[1])
             print("| %s | %d | %d | %d | %g | %s |" % (n, -met, short, alarms, lead, detail))
         return 0
-    out = ["| candidate | KFall sensitivity | specificity | good | median lead | SisFall ADL clean | elderly | "
-           "falls detected | false alarms/h |", "|---|---|---|---|---|---|---|---|---|"]
+    out = summary_header(merged, names)
     out += [summary_row(n, merged[n]) for n in names]
     out.append("")
     for n in names:

@@ -1,13 +1,13 @@
 """Cross-validates and trains the Tumblix fall model.
 
-    tumblebench-train --kfall KFALL [--sisfall SISFALL] --plan PLAN --cache DIR
+    tumblebench-train --kfall KFALL [--sisfall SISFALL] [--fallalld FALLALLD] --plan PLAN --cache DIR
         --dump-tool dump_windows --score-tool score_windows
         [--cv NAME[,NAME...]] [--out MODEL [--candidate NAME] [--subjects DATASET:NAMES ...]]
         [--report REPORT.json]
 
-KFALL and SISFALL are data sets in the KFall layout (sensor_data/SUBJECT/
-SxxTyyRzz.csv; KFall's label spreadsheets in label_data/, the converted
-SisFall's label files in the subject folders). Every recording is replayed
+KFALL, SISFALL and FALLALLD are data sets in the KFall layout
+(sensor_data/SUBJECT/SxxTyyRzz.csv; KFall's label spreadsheets in
+label_data/, the converted data sets' label files in the subject folders). Every recording is replayed
 once through the real detector (dump_windows) and cached in DIR.
 
 --cv cross-validates the named candidates (training/candidates.py) over
@@ -15,7 +15,7 @@ the plan's folds: for every fold a network is fitted on the other folds'
 subjects only (their windows, their input scaling) and judged on the
 fold's recordings with the project's own classifier (score_windows) and the
 detector's rules. --out fits on every subject of the plan (or --subjects,
-e.g. kfall:SA06,SA07 sisfall:all) with --candidate (default: the chosen
+e.g. kfall:SA06,SA07 sisfall:all fallalld:all) with --candidate (default: the chosen
 one) and writes the model file. Progress goes to standard error, the
 figures to --report.
 """
@@ -42,26 +42,56 @@ def log(msg):
     print("train_fall_model: " + msg, file=sys.stderr, flush=True)
 
 
+def fall_recordings(subjects):
+    """(subject, recording number, its channels) of every fall."""
+    for s in subjects:
+        for r in range(s.count):
+            if kfall.is_fall(int(s.tasks[r])):
+                lo = int(s.start[r])
+                yield s, r, s.channels[lo:lo + int(s.length[r])]
+
+
 def derive_missing_frames(subjects):
     """Falls without onset and impact get frames derived from the signal
     (fall_frames); they are marked so that scoring never treats them as
-    labels."""
-    derived_count = 0
+    labels. Returns what the derivation is worth here: its errors on the
+    labelled falls, and where the derived impacts lie against the middle
+    of their recordings."""
     for s in subjects:
         s.derived = np.zeros(s.count, dtype=bool)
-        for r in range(s.count):
-            task = int(s.tasks[r])
-            if kfall.is_fall(task) and s.impact[r] < 0:
-                lo = int(s.start[r])
-                s.onset[r], s.impact[r] = fall_frames.derive_frames(s.channels[lo:lo + int(s.length[r])])
-                s.derived[r] = True
-                derived_count += 1
-    return derived_count
+    labelled = [(channels, int(s.onset[r]), int(s.impact[r])) for s, r, channels in fall_recordings(subjects)
+                if s.impact[r] >= 0]
+    derived = []
+    for s, r, channels in fall_recordings(subjects):
+        if s.impact[r] < 0:
+            s.onset[r], s.impact[r] = fall_frames.derive_frames(channels)
+            s.derived[r] = True
+            derived.append((channels, int(s.impact[r])))
+    return dict(labelled=fall_frames.label_errors(labelled) if labelled else None,
+                derived=len(derived),
+                impact_from_middle_s=fall_frames.middle_offsets(derived, kfall.SAMPLES_PER_SECOND))
 
 
-def load_subjects(args, wanted):
-    """{dataset: [Subject]} for {dataset: [names]}."""
-    roots = {"kfall": args.kfall, "sisfall": args.sisfall}
+def _quartile_text(summary, unit):
+    return "quartiles %s %s (%.0f %% within %g)" % (" / ".join("%+g" % q for q in summary["quartiles"]), unit,
+                                                    100 * summary["share_within"], summary["within"])
+
+
+def log_derivation(dataset, measured):
+    if measured["labelled"]:
+        log("%s: frames derived from the signal against the %d labels: impact %s, onset %s" % (
+            dataset, measured["labelled"]["impact"]["count"],
+            _quartile_text(measured["labelled"]["impact"], "samples"),
+            _quartile_text(measured["labelled"]["onset"], "samples")))
+    if measured["derived"]:
+        log("%s: onset and impact of %d falls derived from the signal; the impact lies from the recording's "
+            "middle at %s" % (dataset, measured["derived"], _quartile_text(measured["impact_from_middle_s"], "s")))
+
+
+def load_subjects(args, wanted, derivation=None):
+    """{dataset: [Subject]} for {dataset: [names]}; what the frame
+    derivation is worth on each data set goes into `derivation`."""
+    roots = {"kfall": args.kfall, "sisfall": args.sisfall, "fallalld": args.fallalld}
     out = {}
     for dataset, names in wanted.items():
         root = roots.get(dataset)
@@ -70,9 +100,10 @@ def load_subjects(args, wanted):
         subjects = recording_cache.load_dataset(dataset, root, names, args.dump_tool, args.cache, log)
         for s in subjects:
             s.dataset = dataset
-        n = derive_missing_frames(subjects)
-        if n:
-            log("%s: onset and impact of %d falls derived from the signal" % (dataset, n))
+        measured = derive_missing_frames(subjects)
+        log_derivation(dataset, measured)
+        if derivation is not None:
+            derivation[dataset] = measured
         out[dataset] = subjects
     return out
 
@@ -124,8 +155,9 @@ def line_of(figs):
                 dataset, _pct(f["sensitivity"]), _pct(f["specificity"]), _pct(f["good_share"]),
                 f["lead_quartiles"], f["fp"], f["fn"]))
         else:
-            parts.append("%s ADL clean %s (elderly %s) falls %s fa/h %s" % (
-                dataset, _pct(f["adl_clean"]), _pct(f.get("adl_clean_elderly")), _pct(f["falls_detected"]),
+            elderly = " (elderly %s)" % _pct(f["adl_clean_elderly"]) if "adl_clean_elderly" in f else ""
+            parts.append("%s ADL clean %s%s falls %s fa/h %s" % (
+                dataset, _pct(f["adl_clean"]), elderly, _pct(f["falls_detected"]),
                 "-" if f["false_alarms_per_hour"] is None else "%.2f" % f["false_alarms_per_hour"]))
     return "; ".join(parts)
 
@@ -174,8 +206,8 @@ def fold_fit(ws, digest, in_train, settings, k, fold_count, name, fits_dir):
     return weights
 
 
-def cross_validate(args, plan_folds, names):
-    subjects = load_subjects(args, folds.subjects_of(plan_folds))
+def cross_validate(args, plan_folds, names, derivation):
+    subjects = load_subjects(args, folds.subjects_of(plan_folds), derivation)
     ws = rule_windows.WindowSet([s for d in subjects for s in subjects[d]])
     log("%d recordings, %d evaluated windows" % (ws.count, len(ws.frame)))
     workdir = os.path.join(args.cache, "cv")
@@ -275,6 +307,7 @@ def train(argv=None):
     parser = argparse.ArgumentParser(prog="tumblebench-train", description=__doc__.split("\n\n")[0])
     parser.add_argument("--kfall", help="KFall in its own layout (unpacked)")
     parser.add_argument("--sisfall", help="SisFall converted into the KFall layout")
+    parser.add_argument("--fallalld", help="FallAllD converted into the KFall layout")
     parser.add_argument("--plan", default=folds.PROJECT_PLAN, help="fold plan (JSON; default: the project's, "
                         "training/fold_plan.json)")
     parser.add_argument("--cache", required=True, help="folder for the per-subject dumps and CV models")
@@ -306,7 +339,8 @@ def train(argv=None):
             [candidates.CHOSEN if n == "chosen" else n for n in args.cv.split(",")]
         for name in names:
             candidates.settings_of(name)
-        report["cross_validation"] = cross_validate(args, plan_folds, names)
+        report["frame_derivation"] = {}
+        report["cross_validation"] = cross_validate(args, plan_folds, names, report["frame_derivation"])
     if args.out:
         report["final"] = train_final(args, plan_folds)
     report["seconds"] = round(time.time() - t0, 1)
