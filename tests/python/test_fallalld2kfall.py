@@ -224,6 +224,38 @@ class GeneratedDownload(support.Workdir):
         self.assertEqual(os.listdir(self.path("used")), ["notes.txt"])
 
 
+class EvaluatedDownload(support.Workdir):
+    """A converted download evaluated as SisFall is: its falls carry no
+    frames, so they are detected or missed without timing; its daily
+    activities give false alarms per hour; each FallAllD activity is
+    counted apart, even where two share a KFall task."""
+
+    def test_falls_without_timing_false_alarms_per_hour_and_fallallds_own_activities(self):
+        write_trial(self.path("in"), "S01", "A019", 1, *standing(4760))
+        write_trial(self.path("in"), "S01", "A020", 1, *standing(4760))
+        write_trial(self.path("in"), "S01", "A101", 1, *forward_fall(8.0, 0.8, 8.0))
+        self.assertEqual(convert(self.path("in"), self.path("out")).returncode, 0)
+        env = dict(os.environ, TUMBLEBENCH_BIN=support.harness())
+        run = subprocess.run([support.PYTHON, os.path.join(support.TOOLS, "evaluate"), self.path("out"),
+                              "-o", self.path("run")], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             env=env)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with open(self.path("run", "results.csv"), newline="") as stream:
+            rows = {r["path"]: r for r in csv.DictReader(stream)}
+        fall = rows["S71T30R01.csv"]
+        self.assertEqual((fall["class"], fall["labelled"], fall["lead_samples"], fall["latency_samples"]),
+                         ("fall", "0", "", ""))
+        self.assertIn(fall["finding"], ("detected, timing unknown", "missed"))
+        self.assertIn("A101", fall["activity"])
+        self.assertEqual(fall["age_group"], "adult")
+        with open(self.path("run", "per_activity.csv"), newline="") as stream:
+            activities = [r["activity"] for r in csv.DictReader(stream)]
+        for code in ("A019", "A020", "A101"):
+            self.assertEqual(sum(code in a for a in activities), 1, activities)
+        self.assertRegex(run.stdout, r"detected, timing unknown \d+, missed \d+")
+        self.assertIn("per hour", run.stdout)
+
+
 class Resampling(unittest.TestCase):
 
     def test_238_to_100_per_second_keeps_gravity_and_time_and_removes_what_would_fold(self):
