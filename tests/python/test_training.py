@@ -116,6 +116,35 @@ class FallFramesTest(unittest.TestCase):
 
 
 @needs_torch
+class OracleTest(unittest.TestCase):
+    def test_score_zero_fires_mode_6_only_and_score_one_every_fall_a_mode_can_reach(self):
+        from tumblebench.training import oracle
+        ws = rule_windows.WindowSet([synthetic_subject("SA99", 11, recordings=16, vv_top=25.0)])
+        ws.dataset[:] = "kfall"
+        scores = oracle.oracle_scores(ws)
+        in_time = scores["in_time"] > 0
+        r = ws.recording[in_time]
+        self.assertTrue(in_time.any())
+        self.assertTrue(np.all(ws.is_fall[r] & (ws.frame[in_time] >= ws.onset[r]) &
+                               (ws.frame[in_time] <= ws.impact[r] - rule_windows.GOOD_LEAD_SAMPLES)))
+        fired = oracle.replay(ws, scores)
+        frames, modes = fired["zero"]
+        with_mode6 = np.array([ws.mode6[ws.first[k]:ws.end[k]].any() for k in range(ws.count)])
+        self.assertTrue(with_mode6.any() and not with_mode6.all())
+        np.testing.assert_array_equal(frames > 0, with_mode6)
+        self.assertTrue(np.all(modes[with_mode6] == 6))
+        reachable = np.array([(ws.single_threshold[ws.first[k]:ws.end[k]] < 1).any() or with_mode6[k] or
+                              ws.mode2_pair[ws.first[k]:ws.end[k]].any() or ws.mode7_run[ws.first[k]:ws.end[k]].any()
+                              for k in range(ws.count)])
+        np.testing.assert_array_equal(fired["one"][0] > 0, reachable)
+        report = oracle.dataset_report(ws, {}, fired, "kfall", [{"kfall": ["SA99"]}, {}])
+        self.assertEqual(report["adl_fired_at_zero"], int(np.sum(with_mode6 & ~ws.is_fall)))
+        self.assertEqual(report["per_fold_adl_fired_at_zero"], [report["adl_fired_at_zero"], 0])
+        self.assertEqual(report["falls_fired_one"], int(np.sum(reachable & ws.is_fall)))
+        self.assertEqual(sum(e["recordings"] for e in report["per_activity"].values()), ws.count)
+
+
+@needs_torch
 class PlacementTest(unittest.TestCase):
     def test_a_box_turned_about_the_vertical_keeps_gravity_where_a_tilted_one_moves_it(self):
         from tumblebench.training import fit
