@@ -81,6 +81,33 @@ class FoldPlanTest(unittest.TestCase):
                 folds.load_plan(path)
 
 
+class HarnessCheckTest(unittest.TestCase):
+    def test_a_run_agrees_only_where_frame_mode_and_outcome_are_the_cross_validations(self):
+        from tumblebench.training import harness_check
+        expected = {"fallalld/S71T30R01.csv": [410, 7, "detected"], "fallalld/S71T30R02.csv": [-1, 0, "fn"],
+                    "fallalld/S71T04R01.csv": [-1, 0, "tn"], "kfall/S06T20R01.csv": [240, 2, "good"]}
+
+        def row(path, frame, mode, outcome):
+            return dict(path=path, first_frame=str(frame) if frame else "", first_mode=str(mode) if mode else "",
+                        outcome=outcome)
+        agreeing = [row("S71T30R01.csv", 410, 7, "late"), row("S71T30R02.csv", None, None, "fn"),
+                    row("S71T04R01.csv", None, None, "tn")]
+        self.assertEqual(harness_check.disagreements(expected, agreeing, "fallalld"), [])
+        cases = [  # (the harness's row, what is reported)
+            (row("S71T30R01.csv", 411, 7, "late"), "harness (411, 7, 'late'), cross-validation (410, 7, 'late')"),
+            (row("S71T30R01.csv", 410, 3, "late"), "harness (410, 3, 'late')"),
+            (row("S71T04R01.csv", 90, 6, "fp"), "harness (90, 6, 'fp'), cross-validation (-1, 0, 'tn')"),
+            (row("S71T05R01.csv", None, None, "tn"), "not in the cross-validation"),
+        ]
+        for found, said in cases:
+            with self.subTest(said):
+                problems = harness_check.disagreements(expected, [found], "fallalld")
+                self.assertEqual(len(problems), 1)
+                self.assertIn(said, problems[0])
+        self.assertIn("kfall/S06T20R01.csv", harness_check.disagreements(
+            expected, [row("S06T20R01.csv", 240, 2, "soso")], "kfall")[0])
+
+
 class FallFramesTest(unittest.TestCase):
     def test_impact_at_the_rise_of_the_largest_peak_onset_a_fall_length_before(self):
         n = 300
