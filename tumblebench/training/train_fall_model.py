@@ -183,16 +183,23 @@ def data_digest(ws):
     return h.hexdigest()
 
 
+def fit_path(digest, in_train, settings, k, fits_dir):
+    """Where the fit of settings on one fold's training recordings is kept:
+    named by the data digest, every setting but the output offset and the
+    training recordings."""
+    h = hashlib.sha1()
+    h.update(digest.encode())
+    h.update(repr(candidates.fit_key(settings)).encode())
+    h.update(np.nonzero(in_train)[0].tobytes())
+    return os.path.join(fits_dir, "%s_fold%d.npz" % (h.hexdigest()[:20], k + 1))
+
+
 def fold_fit(ws, digest, in_train, settings, k, fold_count, name, fits_dir):
     """The weights of settings fitted on one fold's training recordings,
     kept in fits_dir: a fit is deterministic, so a later run (another
     offset, the pooled figures after folds fitted side by side in two
     processes) reads it instead of fitting again."""
-    h = hashlib.sha1()
-    h.update(digest.encode())
-    h.update(repr(candidates.fit_key(settings)).encode())
-    h.update(np.nonzero(in_train)[0].tobytes())
-    path = os.path.join(fits_dir, "%s_fold%d.npz" % (h.hexdigest()[:20], k + 1))
+    path = fit_path(digest, in_train, settings, k, fits_dir)
     if os.path.exists(path):
         with np.load(path) as stored:
             log("%s fold %d/%d: fit read from %s" % (name, k + 1, fold_count, path))
@@ -225,6 +232,7 @@ def cross_validate(args, plan_folds, names, derivation):
         log("candidate %s: %s" % (name, settings.describe()))
         down = np.zeros(len(ws.frame), dtype=np.float32)
         per_fold = []
+        stored = {}
         for k in sorted(only):
             train, test = folds.split(plan_folds, k)
             in_train = np.zeros(ws.count, dtype=bool)
@@ -237,6 +245,7 @@ def cross_validate(args, plan_folds, names, derivation):
             key = (candidates.fit_key(settings), k)
             if key not in fitted:
                 fitted[key] = fold_fit(ws, digest, in_train, settings, k, len(plan_folds), name, fits_dir)
+            stored[k + 1] = fit_path(digest, in_train, settings, k, fits_dir)
             weights = fit.with_offset(fitted[key], settings.output_offset)
             index = np.nonzero(in_test[ws.recording])[0]
             path = os.path.join(workdir, "%s_fold%d.tflite" % (name, k + 1))
@@ -251,7 +260,8 @@ def cross_validate(args, plan_folds, names, derivation):
             per_fold.append(figs)
             log("%s fold %d/%d: %s" % (name, k + 1, len(plan_folds), line_of(figs)))
         if len(only) < len(plan_folds):
-            report[name] = dict(settings=settings.describe(), folds=per_fold, fold_numbers=sorted(k + 1 for k in only))
+            report[name] = dict(settings=settings.describe(), folds=per_fold, fold_numbers=sorted(k + 1 for k in only),
+                                fits=stored)
             continue
         frames, modes, outcome = outcomes.recording_outcomes(ws, down)
         pooled = {}
@@ -261,7 +271,7 @@ def cross_validate(args, plan_folds, names, derivation):
                 ws, frames, modes, outcome, sel)
         log("%s pooled over the folds: %s" % (name, line_of(pooled)))
         report[name] = dict(settings=settings.describe(), folds=per_fold, pooled=pooled,
-                            across_folds=summarise(per_fold),
+                            across_folds=summarise(per_fold), fits=stored, output_offset=settings.output_offset,
                             recordings={str(ws.dataset[r]) + "/" + str(ws.name[r]): [int(frames[r]), int(modes[r]),
                                                                                       str(outcome[r])]
                                         for r in range(ws.count)})
