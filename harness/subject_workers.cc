@@ -83,7 +83,8 @@ class WorkerPool {
 
   // Runs every subject; returns the number whose folder was entered.
   int Run(int jobs) {
-    CatchStopSignals(&saved_);
+    // Workers are seen to end whatever SIGCHLD's disposition was.
+    CatchSignalsForChildren(&saved_);
     const size_t lookahead = std::max(kMinimumLookahead, static_cast<size_t>(jobs) * 4);
     size_t next_start = 0;
     while (next_emit_ < subjects_.size()) {
@@ -96,14 +97,14 @@ class WorkerPool {
       EmitReady();
       if (serial_ && active_ == 0 && next_emit_ == next_start) {
         // No worker could be started: the rest run here, in order.
-        RestoreStopSignals(saved_);
+        RestoreSignalsForChildren(saved_);
         for (; next_start < subjects_.size(); ++next_start, ++next_emit_) {
           if (EnterAndVisit(subjects_[next_start], visit_, context_)) ++entered_;
         }
         return entered_;
       }
     }
-    RestoreStopSignals(saved_);
+    RestoreSignalsForChildren(saved_);
     return entered_;
   }
 
@@ -133,7 +134,7 @@ class WorkerPool {
 
   [[noreturn]] void RunWorker(size_t index) {
     Worker& w = workers_[index];
-    RestoreStopSignals(saved_);
+    RestoreSignalsForChildren(saved_);
     if (dup2(fileno(w.output), STDOUT_FILENO) < 0) _exit(kExitOutputFailed);
     std::clearerr(stdout);
     EvalStats* stats = ProcessEvalStats();
@@ -189,7 +190,7 @@ class WorkerPool {
     for (Worker& w : workers_) {
       if (w.pid > 0 && !w.ended) waitpid(w.pid, nullptr, 0);
     }
-    RestoreStopSignals(saved_);
+    RestoreSignalsForChildren(saved_);
     EndBySignal(signal_number);
   }
 
@@ -241,7 +242,7 @@ class WorkerPool {
   SubjectVisitor visit_;
   void* context_;
   std::vector<Worker> workers_;
-  SavedStopSignals saved_;
+  SavedChildSignals saved_;
   size_t next_emit_ = 0;
   int active_ = 0;
   int entered_ = 0;

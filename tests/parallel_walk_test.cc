@@ -23,12 +23,14 @@ struct Walk {
   std::map<std::string, std::string> traces;  // relative path -> content
 };
 
+// Runs the walk in root; `launcher` is a command that starts the program
+// (env with its options, a shell that sets a limit).
 Walk RunWalk(const fs::path& root, const std::string& program, const std::string& argument,
-             const std::string& jobs) {
+             const std::string& jobs, const std::string& launcher = "") {
   TempDir err_dir;
   Walk walk;
-  walk.out = RunCommand("cd '" + root.string() + "' && TUMBLEBENCH_JOBS=" + jobs + " '" + program + "' " +
-                            argument + " 2>'" + err_dir.File("err") + "'",
+  walk.out = RunCommand("cd '" + root.string() + "' && TUMBLEBENCH_JOBS=" + jobs + " " + launcher +
+                            " '" + program + "' " + argument + " 2>'" + err_dir.File("err") + "'",
                         &walk.status);
   walk.err = ReadFile(err_dir.File("err"));
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -94,6 +96,23 @@ TEST(ParallelWalk, AKilledWorkerIsNamedAndTheRunIsIncomplete) {
   EXPECT_NE(walk.err.find("the report is incomplete"), std::string::npos);
   // The other subjects, and nothing of SA02, in the report.
   EXPECT_EQ(walk.out, without.out);
+}
+
+// A starter that ignores SIGCHLD passes that on through exec; the workers
+// must still be seen to end, or every subject is lost.
+TEST(ParallelWalk, AnIgnoredChildSignalLosesNoSubject) {
+  int status = -1;
+  RunCommand("env --ignore-signal=CHLD true 2>/dev/null", &status);
+  if (status != 0) GTEST_SKIP() << "this env cannot start a program with SIGCHLD ignored";
+  TempDir serial_root, parallel_root;
+  Generate(serial_root.path(), "");
+  Generate(parallel_root.path(), "");
+  const Walk serial = RunWalk(serial_root.path(), test_support::TumblebenchPath(), "-r", "1");
+  const Walk ignoring =
+      RunWalk(parallel_root.path(), test_support::TumblebenchPath(), "-r", "2", "env --ignore-signal=CHLD");
+  EXPECT_EQ(ignoring.status, 0) << ignoring.err;
+  EXPECT_EQ(ignoring.err, serial.err);
+  EXPECT_EQ(ignoring.out, serial.out);
 }
 
 TEST(ParallelWalk, AJobCountThatIsNoNumberIsNamed) {
