@@ -63,12 +63,10 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
     std::fclose(recording);
     return -1;
   }
-  if (!OpenTrace(names.trace_name)) {
-    const int open_error = errno;
+  TraceOpenFailure trace_failure;
+  if (!OpenTrace(names.trace_name, &trace_failure)) {
     std::fprintf(stderr, "tumblebench: %s, trace cannot be created (%s); the recording is not scored.\n",
-                 names.trace_name,
-                 open_error == ELOOP ? "a symbolic link is in its place and is not followed"
-                                     : std::strerror(open_error));
+                 names.trace_name, trace_failure.reason);
     std::fclose(recording);
     return -1;
   }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +115,72 @@ TEST(FaultInjection, SymbolicLinkInATracesPlaceIsNotFollowed) {
   EXPECT_FALSE(Contains(run.out, "result ")) << run.out;
 }
 
+// Traces are written only into regular files with no other name. A FIFO in
+// a trace's place held the replay up (or swallowed the trace), a device took
+// it, and a hard link had the trace rows written over the label file or
+// another recording. Each is refused untouched, in one process and in
+// workers alike; timeout(1) ends a run that waits on a FIFO.
+TEST(FaultInjection, OnlyARegularFileWithOneNameBecomesATrace) {
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(std::string("jobs ") + jobs);
+    TempDir dir;
+    const fs::path root = fs::canonical(dir.path());
+    const fs::path sa01 = root / "SA01";
+    fs::create_directories(sa01);
+    fs::create_directories(root / "SA02");
+    const std::string labels = std::string(kHeader) + "S01T06,walk,1,0,0\n,,2,0,0\n,,3,0,0\n,,4,0,0\n,,5,0,0\n";
+    WriteFile((sa01 / "SA01_all.csv").string(), labels);
+    const std::string recording = KFallRecording(60);
+    for (int r = 1; r <= 5; ++r) WriteFile((sa01 / ("S01T06R0" + std::to_string(r) + ".csv")).string(), recording);
+    WriteFile((root / "SA02" / "SA02_all.csv").string(), std::string(kHeader) + "S02T06,walk,1,0,0\n");
+    WriteFile((root / "SA02" / "S02T06R01.csv").string(), recording);
+    ASSERT_EQ(mkfifo((sa01 / "S01T06R01_DSV.csv").c_str(), 0644), 0);
+    // A copy of /dev/null, where the system lets us make one.
+    const bool device = mknod((sa01 / "S01T06R02_DSV.csv").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    fs::create_hard_link(sa01 / "SA01_all.csv", sa01 / "S01T06R03_DSV.csv");
+    fs::create_hard_link(sa01 / "S01T06R05.csv", sa01 / "S01T06R04_DSV.csv");
+
+    const RunResult run = RunShell(root, std::string("TUMBLEBENCH_JOBS=") + jobs + " timeout 60 " +
+                                             Quoted(TumblebenchPath()) + " -r");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string refused = ", trace cannot be created (";
+    EXPECT_TRUE(Contains(run.err, "tumblebench: S01T06R01_DSV.csv" + refused +
+                                      "a FIFO is in its place and is not written to); the recording is not scored.\n"))
+        << run.err;
+    if (device) {
+      EXPECT_TRUE(Contains(run.err, "tumblebench: S01T06R02_DSV.csv" + refused +
+                                        "a character device is in its place and is not written to); the recording "
+                                        "is not scored.\n"))
+          << run.err;
+    }
+    for (const char* trace : {"S01T06R03_DSV.csv", "S01T06R04_DSV.csv"}) {
+      EXPECT_TRUE(Contains(run.err, std::string("tumblebench: ") + trace + refused +
+                                        "the file in its place has 2 hard links, and writing it would change the "
+                                        "files linked to it); the recording is not scored.\n"))
+          << run.err;
+    }
+    // Nothing was written through the other names, and nothing refused is
+    // scored.
+    EXPECT_EQ(ReadFile((sa01 / "SA01_all.csv").string()), labels);
+    EXPECT_EQ(ReadFile((sa01 / "S01T06R05.csv").string()), recording);
+    EXPECT_EQ(fs::status(sa01 / "S01T06R01_DSV.csv").type(), fs::file_type::fifo);
+    EXPECT_EQ(Count(run.out, "result "), 2u) << run.out;
+    EXPECT_TRUE(Contains(run.out, "result S01T06R05.csv : 06,")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "result S02T06R01.csv : 06,")) << run.out;
+  }
+}
+
+// The same FIFO under the single-recording form.
+TEST(FaultInjection, AFifoInATracesPlaceDoesNotHoldAReplayUp) {
+  TempDir dir;
+  WriteFile(dir.File("S06T11R01.csv"), KFallRecording(4000));
+  ASSERT_EQ(mkfifo(dir.File("S06T11R01_DSV.csv").c_str(), 0644), 0);
+  const RunResult run = RunShell(dir.path(), "timeout 60 " + Quoted(TumblebenchPath()) + " -f S06T11R01.csv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "tumblebench: S06T11R01_DSV.csv, trace cannot be created (a FIFO is in its place and is not "
+                     "written to); the recording is not scored.\ntumblebench: no recording was scored.\n");
+}
+
 // A rerun writes over the earlier trace instead of emptying it first; the
 // finished file must still be exactly the new trace, whether the earlier one
 // was longer (its rest is cut off) or shorter, and whatever it held.
@@ -211,15 +278,16 @@ RunResult InPrivateMounts(const fs::path& dir, const std::string& script) {
 }
 
 TEST(FaultInjection, TraceOnAFullDiskIsReportedAndTheResultStands) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available";
   TempDir dir;
   WriteFile(dir.File("S01T06R01.csv"), KFallRecording(600));
-  WriteFile(dir.File("S01T06R01_DSV.csv"), "");
-  // The trace's own name leads to a device on which every write fails.
+  fs::create_directory(dir.File("disk"));
+  // A small tmpfs holding the recording, then filled to the last block: the
+  // trace can be created but not one block of it written.
   const RunResult run = InPrivateMounts(
-      dir.path(), "mount --bind /dev/full S01T06R01_DSV.csv || exit 97; " + Quoted(TumblebenchPath()) +
-                      " -f S01T06R01.csv");
-  if (run.status == 97) GTEST_SKIP() << "no private bind mount can be made here: " << run.err;
+      dir.path(), "mount -t tmpfs -o size=256k tmpfs disk || exit 97; cp S01T06R01.csv disk/ && cd disk && "
+                  "{ dd if=/dev/zero of=filler bs=4k 2>/dev/null; " + Quoted(TumblebenchPath()) +
+                      " -f S01T06R01.csv; }");
+  if (run.status == 97) GTEST_SKIP() << "no private tmpfs can be mounted here: " << run.err;
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "tumblebench: S01T06R01.csv, trace not written completely.\n");
   // The detector saw every sample, so the result is complete even though
