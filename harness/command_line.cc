@@ -7,10 +7,10 @@
 #include "harness/dataset_runs.h"
 #include "harness/eval_stats.h"
 #include "harness/exit_status.h"
+#include "harness/missing_results.h"
 #include "harness/replay.h"
 #include "harness/report.h"
 #include "harness/run_model.h"
-#include "harness/subject_workers.h"
 #include "harness/text_to_int.h"
 
 void PrintUsage(std::FILE* stream) {
@@ -65,7 +65,15 @@ int RunCommandLine(int argc, char** argv) {
     std::fprintf(stderr, "tumblebench: no recording was scored.\n");
   }
   if (RunIsIncomplete()) {
-    std::fprintf(stderr, "tumblebench: the report is incomplete: the subjects named above are missing.\n");
+    const MissingResults* missing = ProcessMissingResults();
+    if (missing->subjects > 0) {
+      std::fprintf(stderr, "tumblebench: the report is incomplete: the subjects named above are missing.\n");
+    }
+    if (missing->files > 0) {
+      std::fprintf(stderr,
+                   "tumblebench: the report is incomplete: files named above could not be opened for want of "
+                   "descriptors or memory; their recordings are missing.\n");
+    }
     return kExitIncomplete;
   }
   return kExitRunDone;

@@ -7,6 +7,7 @@
 
 #include "harness/dataset_runs.h"
 #include "harness/file_utils.h"
+#include "harness/missing_results.h"
 #include "harness/replay.h"
 #include "harness/text_to_int.h"
 
@@ -124,6 +125,8 @@ int ForEachLabelTrial(const char* label_path, LabelTrialHandler handler, void* c
       std::fprintf(stderr, "tumblebench: %s, the label file is %s, not a regular file; skipped.\n",
                    label_path, FileKindName(info.st_mode));
     }
+    // The caller names the file; its trials are missing from the report.
+    NoteFileNotOpened(open_error);
     return -1;
   }
 

@@ -1,5 +1,6 @@
 #include "harness/subject_workers.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -15,6 +16,7 @@
 #include "harness/eval_stats.h"
 #include "harness/exit_status.h"
 #include "harness/file_utils.h"
+#include "harness/missing_results.h"
 #include "harness/stop_signals.h"
 
 namespace {
@@ -25,12 +27,11 @@ namespace {
 constexpr size_t kMinimumLookahead = 64;
 constexpr size_t kCopyBufferSize = 1 << 16;
 
-bool g_incomplete = false;
-
 // What a worker hands back, in memory shared with the parent. `finished` is
 // set last, so a worker that died on the way leaves it 0.
 struct WorkerReport {
   EvalStats stats;
+  MissingResults missing;
   int32_t entered;
   int32_t finished;
 };
@@ -64,16 +65,26 @@ void AddEvalStats(EvalStats* into, const EvalStats& from) {
   for (size_t i = 0; i < sizeof(EvalStats) / sizeof(int32_t); ++i) to[i] += add[i];
 }
 
-// An unnamed file for a worker's standard output, in TMPDIR (or /tmp).
+// An unnamed file for a worker's standard output, in TMPDIR (or /tmp);
+// nullptr with errno set when it cannot be made.
 FILE* TemporaryOutput() {
   const char* dir = std::getenv("TMPDIR");
   std::string pattern = std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/tumblebench-XXXXXX";
-  const int fd = mkstemp(&pattern[0]);
+  const int fd = mkostemp(&pattern[0], O_CLOEXEC);
   if (fd < 0) return nullptr;
   unlink(pattern.c_str());
   FILE* file = fdopen(fd, "w+");
-  if (file == nullptr) close(fd);
+  if (file == nullptr) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+  }
   return file;
+}
+
+void AddMissingResults(MissingResults* into, const MissingResults& from) {
+  into->subjects += from.subjects;
+  into->files += from.files;
 }
 
 class WorkerPool {
@@ -109,9 +120,13 @@ class WorkerPool {
   }
 
  private:
+  // False when the worker was not started: for now, when this process is
+  // out of descriptors while other workers' outputs are still held (it
+  // tries again once one is written); for good otherwise (serial_).
   bool Start(size_t index) {
     Worker& w = workers_[index];
     w.output = TemporaryOutput();
+    if (w.output == nullptr && (errno == EMFILE || errno == ENFILE) && active_ > 0) return false;
     void* shared = mmap(nullptr, sizeof(WorkerReport), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     w.report = shared == MAP_FAILED ? nullptr : static_cast<WorkerReport*>(shared);
     // Whatever this process has buffered must not be written twice.
@@ -136,12 +151,16 @@ class WorkerPool {
     Worker& w = workers_[index];
     RestoreSignalsForChildren(saved_);
     if (dup2(fileno(w.output), STDOUT_FILENO) < 0) _exit(kExitOutputFailed);
+    CloseInheritedOutputs();
     std::clearerr(stdout);
     EvalStats* stats = ProcessEvalStats();
     std::memset(stats, 0, sizeof(*stats));
+    MissingResults* missing = ProcessMissingResults();
+    std::memset(missing, 0, sizeof(*missing));
     const bool entered = EnterAndVisit(subjects_[index], visit_, context_);
     const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
     std::memcpy(&w.report->stats, stats, sizeof(*stats));
+    w.report->missing = *missing;
     w.report->entered = entered ? 1 : 0;
     w.report->finished = written ? 1 : 0;
     // No exit handlers or static destructors: they belong to the parent.
@@ -194,6 +213,17 @@ class WorkerPool {
     EndBySignal(signal_number);
   }
 
+  // A worker holds only its own output: the other workers' outputs that
+  // this process held when it forked would count against the worker's
+  // descriptor limit and starve its replays. The streams themselves are
+  // left alone (closing one could move the offset it shares with this
+  // process).
+  void CloseInheritedOutputs() {
+    for (Worker& other : workers_) {
+      if (other.output != nullptr) close(fileno(other.output));
+    }
+  }
+
   // Writes, in the walk's order, the output of every subject whose worker
   // has ended and whose predecessors are written.
   void EmitReady() {
@@ -202,9 +232,10 @@ class WorkerPool {
       const bool exited = !w.lost && WIFEXITED(w.status) && WEXITSTATUS(w.status) == kExitRunDone;
       if (exited && w.report->finished == 1 && CopyToStdout(w.output)) {
         AddEvalStats(ProcessEvalStats(), w.report->stats);
+        AddMissingResults(ProcessMissingResults(), w.report->missing);
         if (w.report->entered) ++entered_;
       } else {
-        g_incomplete = true;
+        ProcessMissingResults()->subjects += 1;
         const std::string& name = subjects_[next_emit_].name;
         if (!w.lost && WIFSIGNALED(w.status)) {
           std::fprintf(stderr,
@@ -278,5 +309,3 @@ int RunSubjects(const std::vector<SubjectFolder>& subjects, SubjectVisitor visit
   WorkerPool pool(subjects, visit, context);
   return pool.Run(jobs);
 }
-
-bool RunIsIncomplete() { return g_incomplete; }

@@ -11,6 +11,7 @@
 #include "harness/dataset_runs.h"
 #include "harness/file_utils.h"
 #include "harness/label_tool.h"
+#include "harness/missing_results.h"
 #include "harness/subject_workers.h"
 
 namespace fs = std::filesystem;
@@ -85,6 +86,7 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
   if (error) {
     std::fprintf(stderr, "tumblebench: %s, the folder cannot be searched (%s); skipped.\n",
                  absolute_root.c_str(), error.message().c_str());
+    NoteFileNotOpened(error.value());
     return -1;
   }
 
@@ -122,6 +124,8 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
                  "missing.\n",
                  absolute_root.c_str(), error.message().c_str());
   }
+  // The search's descriptor is not to be handed down to the workers.
+  search = fs::directory_iterator();
 
   const int visited = RunSubjects(subjects, visit, context, WalkJobs());
 

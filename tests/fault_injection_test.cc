@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -179,6 +180,45 @@ TEST(FaultInjection, AFifoInATracesPlaceDoesNotHoldAReplayUp) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "tumblebench: S06T11R01_DSV.csv, trace cannot be created (a FIFO is in its place and is not "
                      "written to); the recording is not scored.\ntumblebench: no recording was scored.\n");
+}
+
+// A recording lost because the process ran out of descriptors is no fault
+// of the data set, and another limit would have scored it: the run's exit
+// status says that the report is incomplete. The program starts with the
+// standard streams alone and a limit of four descriptors: room for the
+// recording, not for its trace.
+TEST(FaultInjection, ARecordingLostToTheDescriptorLimitMakesTheRunIncomplete) {
+  TempDir dir;
+  WriteFile(dir.File("S01T06R01.csv"), KFallRecording(60));
+  const std::string program = TumblebenchPath();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int out = open(dir.File("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(dir.File("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0 ||
+        chdir(dir.path().c_str()) != 0) {
+      _exit(127);
+    }
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    const struct rlimit four = {4, 4};
+    if (setrlimit(RLIMIT_NOFILE, &four) != 0) _exit(127);
+    execl(program.c_str(), program.c_str(), "-f", "S01T06R01.csv", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  const std::string out = ReadFile(dir.File("out"));
+  const std::string err = ReadFile(dir.File("err"));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 4) << "wait status " << status << "; " << err;
+  EXPECT_TRUE(Contains(err, "tumblebench: S01T06R01_DSV.csv, trace cannot be created (Too many open files); the "
+                            "recording is not scored.\n"))
+      << err;
+  EXPECT_TRUE(Contains(err, "tumblebench: the report is incomplete: files named above could not be opened for "
+                            "want of descriptors or memory; their recordings are missing.\n"))
+      << err;
+  EXPECT_FALSE(Contains(out, "result ")) << out;
+  EXPECT_TRUE(Contains(out, "# ADL STAT:")) << out;
 }
 
 // A rerun writes over the earlier trace instead of emptying it first; the

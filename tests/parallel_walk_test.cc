@@ -115,6 +115,26 @@ TEST(ParallelWalk, AnIgnoredChildSignalLosesNoSubject) {
   EXPECT_EQ(ignoring.out, serial.out);
 }
 
+// Workers held the descriptors of every other subject's output, so under a
+// low limit their replays found no descriptor left: recordings were lost
+// with exit status 0. Each worker now holds only its own.
+TEST(ParallelWalk, ALowDescriptorLimitLosesNoRecording) {
+  TempDir serial_root, parallel_root;
+  Generate(serial_root.path(), "");
+  Generate(parallel_root.path(), "");
+  const Walk serial = RunWalk(serial_root.path(), test_support::TumblebenchPath(), "-r", "1");
+  // The limit is set in a shell of its own, past every redirection, once
+  // any descriptor the test itself was given (a test runner's log) is
+  // closed.
+  const Walk limited = RunWalk(parallel_root.path(), test_support::TumblebenchPath(), "-r", "4",
+                               "sh -c 'for fd in 3 4 5 6 7 8 9; do eval \"exec $fd>&-\"; done; "
+                               "ulimit -n 8 && exec \"$0\" \"$@\"'");
+  EXPECT_EQ(limited.status, 0) << limited.err;
+  EXPECT_EQ(limited.err, serial.err);
+  EXPECT_EQ(limited.out, serial.out);
+  EXPECT_TRUE(limited.traces == serial.traces);
+}
+
 TEST(ParallelWalk, AJobCountThatIsNoNumberIsNamed) {
   TempDir root;
   const Walk walk = RunWalk(root.path(), test_support::TumblebenchPath(), "-r", "two");
