@@ -127,11 +127,11 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
   // The search's descriptor is not to be handed down to the workers.
   search = fs::directory_iterator();
 
-  const int visited = RunSubjects(subjects, visit, context, WalkJobs());
+  RunSubjects(subjects, visit, context, WalkJobs());
 
   // Relative paths used after the walk keep meaning what they meant before it.
   if (!cwd_error) fs::current_path(start_dir, cwd_error);
-  return visited;
+  return static_cast<int>(subjects.size());
 }
 
 void ReportNoSubjectFolders(const char* root) {
@@ -149,7 +149,10 @@ void ReportNoSubjectFolders(const char* root) {
       continue;
     }
     std::error_code type_error;
-    if (it->is_directory(type_error) && IsSubjectFolderName(it->path().filename().string().c_str())) {
+    // Subject folders directly in root would have been found by the walk
+    // (they vanished since, or could not be run, and are named already).
+    if (it.depth() >= 1 && it->is_directory(type_error) &&
+        IsSubjectFolderName(it->path().filename().string().c_str())) {
       std::fprintf(stderr, "tumblebench: subject folders are in %s; run the walk there.\n",
                    it->path().parent_path().string().c_str());
       return;

@@ -135,6 +135,32 @@ TEST(ParallelWalk, ALowDescriptorLimitLosesNoRecording) {
   EXPECT_TRUE(limited.traces == serial.traces);
 }
 
+// When no subject's results could be had, the walk names each subject, and
+// does not claim to have found no subject folder.
+TEST(ParallelWalk, AWalkWhoseEverySubjectFailedSaysSo) {
+  TempDir bin, root;
+  fs::copy_file(test_support::TumblebenchPath(), bin.File("tumblebench"));
+  test_support::WriteFile(bin.File("kfall_label"),
+                          "#!/bin/sh\n"
+                          "p=$PPID\n"
+                          "while [ \"$p\" -gt 1 ]; do\n"
+                          "  if [ \"$(cat /proc/$p/comm)\" = tumblebench ]; then kill -KILL $p; exit 0; fi\n"
+                          "  p=$(cut -d' ' -f4 /proc/$p/stat)\n"
+                          "done\n");
+  fs::permissions(bin.File("kfall_label"), fs::perms::owner_all);
+  for (const char* subject : {"SA01", "SA02"}) fs::create_directories(root.path() / subject);
+
+  const Walk walk = RunWalk(root.path(), bin.File("tumblebench"), "-r", "2");
+  EXPECT_EQ(walk.status, 4);
+  for (const char* subject : {"SA01", "SA02"}) {
+    EXPECT_NE(walk.err.find(std::string("tumblebench: ") + subject + ", the worker for this subject was ended by signal 9"),
+              std::string::npos)
+        << walk.err;
+  }
+  EXPECT_EQ(walk.err.find("no subject folder here"), std::string::npos) << walk.err;
+  EXPECT_EQ(walk.err.find("subject folders are in"), std::string::npos) << walk.err;
+}
+
 TEST(ParallelWalk, AJobCountThatIsNoNumberIsNamed) {
   TempDir root;
   const Walk walk = RunWalk(root.path(), test_support::TumblebenchPath(), "-r", "two");
