@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,12 +95,12 @@ class WorkerPool {
 
   // Runs every subject; returns the number whose folder was entered.
   int Run(int jobs) {
-    // Workers are seen to end whatever SIGCHLD's disposition was.
-    CatchSignalsForChildren(&saved_);
+    TakeOverSignals();
     const size_t lookahead = std::max(kMinimumLookahead, static_cast<size_t>(jobs) * 4);
     size_t next_start = 0;
     while (next_emit_ < subjects_.size()) {
       if (NotedStopSignal() != 0) StopEverything(NotedStopSignal());
+      if (stdout_gone_) StopEverything(SIGPIPE);
       while (!serial_ && active_ < jobs && next_start < subjects_.size() && next_start < next_emit_ + lookahead) {
         if (!Start(next_start)) break;
         ++next_start;
@@ -108,14 +109,15 @@ class WorkerPool {
       EmitReady();
       if (serial_ && active_ == 0 && next_emit_ == next_start) {
         // No worker could be started: the rest run here, in order.
-        RestoreSignalsForChildren(saved_);
+        GiveBackSignals();
         for (; next_start < subjects_.size(); ++next_start, ++next_emit_) {
           if (EnterAndVisit(subjects_[next_start], visit_, context_)) ++entered_;
         }
         return entered_;
       }
     }
-    RestoreSignalsForChildren(saved_);
+    if (stdout_gone_) StopEverything(SIGPIPE);
+    GiveBackSignals();
     return entered_;
   }
 
@@ -132,8 +134,9 @@ class WorkerPool {
     // Whatever this process has buffered must not be written twice.
     std::fflush(stdout);
     std::fflush(stderr);
+    const pid_t parent = getpid();
     w.pid = (w.output != nullptr && w.report != nullptr) ? fork() : -1;
-    if (w.pid == 0) RunWorker(index);  // does not return
+    if (w.pid == 0) RunWorker(index, parent);  // does not return
     if (w.pid < 0) {
       std::fprintf(stderr,
                    "tumblebench: no worker process can be started (%s); the remaining subjects run one "
@@ -147,9 +150,13 @@ class WorkerPool {
     return true;
   }
 
-  [[noreturn]] void RunWorker(size_t index) {
+  [[noreturn]] void RunWorker(size_t index, pid_t parent) {
     Worker& w = workers_[index];
-    RestoreSignalsForChildren(saved_);
+    GiveBackSignals();
+    // A run that ends, however it ends (an interrupt, a closed pipe, kill
+    // -9), takes its workers with it rather than leave them writing traces.
+    prctl(PR_SET_PDEATHSIG, WorkerStopSignal());
+    if (getppid() != parent) _exit(kExitIncomplete);
     if (dup2(fileno(w.output), STDOUT_FILENO) < 0) _exit(kExitOutputFailed);
     CloseInheritedOutputs();
     std::clearerr(stdout);
@@ -201,16 +208,47 @@ class WorkerPool {
   }
 
   // An interrupt or termination request: the workers get the same signal,
-  // and once they are gone this process ends by it, with no report.
+  // and once they are gone this process ends by it, with no report. When
+  // standard output has gone (its reader ended: `tumblebench -r | head`),
+  // the workers are asked to stop, and this process ends by SIGPIPE as one
+  // process writing there would.
   [[noreturn]] void StopEverything(int signal_number) {
+    const int to_workers = signal_number == SIGPIPE ? WorkerStopSignal() : signal_number;
     for (Worker& w : workers_) {
-      if (w.pid > 0 && !w.ended) kill(w.pid, signal_number);
+      if (w.pid > 0 && !w.ended) kill(w.pid, to_workers);
     }
     for (Worker& w : workers_) {
       if (w.pid > 0 && !w.ended) waitpid(w.pid, nullptr, 0);
     }
-    RestoreSignalsForChildren(saved_);
+    GiveBackSignals();
     EndBySignal(signal_number);
+  }
+
+  // While workers run, this process notes the stop signals, sees its
+  // workers end whatever SIGCHLD's disposition was, and learns of a closed
+  // standard output from a failed write (EPIPE) instead of dying of SIGPIPE
+  // with its workers left running.
+  void TakeOverSignals() {
+    CatchSignalsForChildren(&saved_);
+    struct sigaction ignore;
+    std::memset(&ignore, 0, sizeof(ignore));
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &saved_pipe_);
+  }
+
+  void GiveBackSignals() {
+    RestoreSignalsForChildren(saved_);
+    sigaction(SIGPIPE, &saved_pipe_, nullptr);
+  }
+
+  // The signal that asks a worker to stop: SIGTERM, which stops its label
+  // converter and cuts its trace, unless the run ignores it.
+  int WorkerStopSignal() const {
+    for (size_t i = 0; i < kStopSignalCount; ++i) {
+      if (kStopSignals[i] == SIGTERM && !saved_.stop.caught[i]) return SIGKILL;
+    }
+    return SIGTERM;
   }
 
   // A worker holds only its own output: the other workers' outputs that
@@ -251,14 +289,25 @@ class WorkerPool {
       }
       Release(w);
       ++next_emit_;
+      if (stdout_gone_) return;
     }
   }
 
-  static bool CopyToStdout(FILE* output) {
+  // False when the worker's output cannot be read back. A write to
+  // standard output that fails because its reader has gone ends the copy
+  // and, through stdout_gone_, the run, as SIGPIPE would end one process.
+  // A run that ignores SIGPIPE goes on, as one process would, and ends
+  // with the status of an output that could not be written.
+  bool CopyToStdout(FILE* output) {
     if (std::fflush(output) != 0 || std::fseek(output, 0, SEEK_SET) != 0) return false;
     char buffer[kCopyBufferSize];
     size_t got;
-    while ((got = std::fread(buffer, 1, sizeof(buffer), output)) > 0) std::fwrite(buffer, 1, got, stdout);
+    while ((got = std::fread(buffer, 1, sizeof(buffer), output)) > 0) {
+      if (std::fwrite(buffer, 1, got, stdout) != got && errno == EPIPE && saved_pipe_.sa_handler != SIG_IGN) {
+        stdout_gone_ = true;
+        break;
+      }
+    }
     return !std::ferror(output);
   }
 
@@ -274,6 +323,8 @@ class WorkerPool {
   void* context_;
   std::vector<Worker> workers_;
   SavedChildSignals saved_;
+  struct sigaction saved_pipe_ = {};
+  bool stdout_gone_ = false;
   size_t next_emit_ = 0;
   int active_ = 0;
   int entered_ = 0;

@@ -1,7 +1,10 @@
 // Walks over subject folders in worker processes: the same bytes as one
 // process, and a worker that dies is never a silently smaller result.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -133,6 +136,28 @@ TEST(ParallelWalk, ALowDescriptorLimitLosesNoRecording) {
   EXPECT_EQ(limited.err, serial.err);
   EXPECT_EQ(limited.out, serial.out);
   EXPECT_TRUE(limited.traces == serial.traces);
+}
+
+// `tumblebench -r | head`: the run ends when its standard output goes, and
+// its workers with it, rather than go on writing traces for nobody. This
+// process adopts whatever the run leaves behind, so an orphaned worker
+// shows as a child of its own.
+TEST(ParallelWalk, AClosedStandardOutputEndsTheWorkersToo) {
+  TempDir root, status_dir;
+  Generate(root.path(), "");
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+  int pipeline_status = -1;
+  RunCommand("cd '" + root.path().string() + "' && { TUMBLEBENCH_JOBS=2 '" + test_support::TumblebenchPath() +
+                 "' -r 2>/dev/null; echo $? > '" + status_dir.File("status") + "'; } | head -c100 >/dev/null",
+             &pipeline_status);
+  int orphans = 0;
+  for (pid_t pid; (pid = waitpid(-1, nullptr, 0)) > 0;) ++orphans;
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_EQ(orphans, 0) << "processes of the run outlived it";
+  // Ended by SIGPIPE, as one process writing to the closed pipe would be.
+  EXPECT_EQ(ReadFile(status_dir.File("status")), std::to_string(128 + SIGPIPE) + "\n");
 }
 
 // When no subject's results could be had, the walk names each subject, and
