@@ -14,11 +14,14 @@
 // pairs in one call save a process per recording. The detector prints its
 // diagnostic lines to standard output while its window is open; the dumps
 // go to the OUTPUT files only. Errors go to standard error with exit status
-// 1 (the other pairs are still dumped); a usage error exits with status 2.
+// 1 (the other pairs are still dumped); a usage error exits with status 2,
+// and a model file that cannot be used with tumblebench's status 3, before
+// anything is dumped.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "harness/exit_status.h"
 #include "harness/recording_path.h"
 #include "harness/run_model.h"
 #include "harness/sample_stream.h"
@@ -118,7 +121,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: dump_windows RECORDING.csv OUTPUT.csv [RECORDING.csv OUTPUT.csv ...]\n");
     return 2;
   }
-  if (!LoadRunModel()) return 1;
+  if (!LoadRunModel()) return kExitModelUnusable;
   int status = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (Dump(argv[i], argv[i + 1]) != 0) status = 1;
