@@ -10,6 +10,7 @@
 #include "harness/replay.h"
 #include "harness/report.h"
 #include "harness/run_model.h"
+#include "harness/run_rules.h"
 #include "harness/subject_workers.h"
 #include "harness/text_to_int.h"
 
@@ -66,6 +67,7 @@ int RunCommandLine(int argc, char** argv) {
   // A model that cannot be used would leave every recording unscored, which
   // would read like a run that found nothing.
   if (!LoadRunModel()) return kExitModelUnusable;
+  if (!LoadRunRules()) return kExitRulesUnusable;
 
   if (data_set) {
     RunDataSetCommand(argv[1]);

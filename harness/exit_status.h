@@ -10,6 +10,10 @@ constexpr int kExitUsage = 1;
 constexpr int kExitOutputFailed = 2;
 // The model file named by TUMBLIX_MODEL cannot be used; nothing was replayed.
 constexpr int kExitModelUnusable = 3;
+// The rule file named by TUMBLIX_RULES cannot be used; nothing was replayed.
+// A run set up with other rules than asked for fails like one with another
+// model.
+constexpr int kExitRulesUnusable = kExitModelUnusable;
 // Some subject's worker failed: the report leaves out its results.
 constexpr int kExitIncomplete = 4;
 

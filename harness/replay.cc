@@ -11,6 +11,7 @@
 #include "harness/file_utils.h"
 #include "harness/recording_path.h"
 #include "harness/run_model.h"
+#include "harness/run_rules.h"
 #include "harness/sample_stream.h"
 #include "harness/scoring.h"
 #include "harness/trace_file.h"
@@ -75,6 +76,7 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
 
   TumblixConfig cfg;
   tumblix_default_config(&cfg);
+  cfg.rules = RunRules();
   TumblixDetector detector;
   if (!ApplyRunModel(&cfg.classifier) || tumblix_create(&detector, &cfg) == nullptr) {
     std::fprintf(stderr, "tumblebench: %s, the detector could not be created; the recording is not scored.\n",

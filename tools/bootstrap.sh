@@ -14,6 +14,7 @@ packages=(
   libbenchmark-dev
   libflatbuffers-dev
   libmimalloc-dev
+  nlohmann-json3-dev
   flatbuffers-compiler
   python3
   time

@@ -86,8 +86,8 @@ int tumblix_apply_rules(TumblixDetector* detector, float p) {
   if (trigger_window_open(detector->x1_frame, n, r.x1.window_samples)) {
     line.Add(" X1");
     if (vv > r.mode6.vv_above) return fire(detector, &line, 6);
-    const bool tilted = std::abs(roll) > r.mode1.roll_abs_above || pitch > r.mode1.pitch_above ||
-                        pitch < r.mode1.pitch_below;
+    const bool tilted =
+        std::abs(roll) > r.mode1.roll_abs_above || pitch > r.mode1.pitch_above || pitch < r.mode1.pitch_below;
     if (tilted && p >= r.mode1.p_at_least) return fire(detector, &line, 1);
   }
 
@@ -100,9 +100,8 @@ int tumblix_apply_rules(TumblixDetector* detector, float p) {
   }
 
   if (p > r.runs.p_above) {
-    const bool tilted_and_sinking =
-        (std::abs(roll) > r.mode2.tilt_above || pitch > r.mode2.tilt_above) &&
-        acc < r.mode2.tilt_lpf_acc_below && vv > r.mode2.tilt_vv_above;
+    const bool tilted_and_sinking = (std::abs(roll) > r.mode2.tilt_above || pitch > r.mode2.tilt_above) &&
+                                    acc < r.mode2.tilt_lpf_acc_below && vv > r.mode2.tilt_vv_above;
     if (vv > r.mode2.vv_above || tilted_and_sinking) {
       detector->mode2_run += 1;
       if (detector->mode2_run >= r.mode2.run_at_least) return fire(detector, &line, 2);

@@ -10,10 +10,9 @@ int tumblix_default_rules(TumblixRules* rules) {
   return 0;
 }
 
-#define TUMBLIX_RULE_FIELD(group, name, type, is_length, default_value)                             \
-  {#group, #name,                                                                                  \
-   std::is_same<type, float>::value ? RuleValueType::kFloat32 : RuleValueType::kInt32, is_length, \
-   [](TumblixRules* rules) -> void* { return &rules->group.name; }},
+#define TUMBLIX_RULE_FIELD(group, name, type, is_length, default_value)                               \
+  {#group, #name, std::is_same<type, float>::value ? RuleValueType::kFloat32 : RuleValueType::kInt32, \
+   is_length, [](TumblixRules* rules) -> void* { return &rules->group.name; }},
 const RuleField kRuleFields[] = {TUMBLIX_RULE_TABLE(TUMBLIX_RULE_FIELD)};
 #undef TUMBLIX_RULE_FIELD
 const size_t kRuleFieldCount = sizeof(kRuleFields) / sizeof(kRuleFields[0]);
