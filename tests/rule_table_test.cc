@@ -93,6 +93,74 @@ TEST(RuleTable, TheCompiledDefaultsAreTheFileReadAsARuleFileReadsIt) {
   }
 }
 
+// The generator stops the build on a table the code cannot take, naming the
+// entry, instead of generating a record that compiles to other values.
+TEST(RuleTable, TheGeneratorRefusesATableTheCodeCannotTake) {
+  const std::string good =
+      R"({"group": "mode6", "name": "vv_above", "type": "float32", "value": 21.3, "unit": "vv", "reason": "r"})";
+  const struct {
+    const char* entry;
+    const char* message;
+  } cases[] = {
+      {R"({"group": "mode7", "name": "run_above", "type": "int32", "value": 7.5, "unit": "evaluations", "reason": "r"})",
+       "must be an integer"},
+      {R"({"group": "mode7", "name": "run_above", "type": "int32", "value": -1, "unit": "evaluations", "reason": "r"})",
+       "a length cannot be negative"},
+      {R"({"group": "mode7", "name": "run_above", "type": "int32", "value": 3000000000, "unit": "evaluations", "reason": "r"})",
+       "outside the int32 range"},
+      {R"({"group": "mode7", "name": "run_above", "type": "float32", "value": 7, "unit": "evaluations", "reason": "r"})",
+       "a length must be an int32"},
+      {R"({"group": "mode7", "name": "p_above", "type": "double", "value": 0.9, "unit": "score", "reason": "r"})",
+       "type must be int32 or float32"},
+      {R"({"group": "mode7", "name": "p_above", "type": "float32", "value": "0.9", "unit": "score", "reason": "r"})",
+       "must be a number"},
+      {R"({"group": "mode7", "name": "p_above", "type": "float32", "value": 0.9, "unit": "percent", "reason": "r"})",
+       "unknown unit"},
+      {R"({"group": "mode7", "name": "p_above", "type": "float32", "value": 0.9, "unit": "score", "reason": ""})",
+       "no reason"},
+      {R"({"group": "mode7", "name": "p-above", "type": "float32", "value": 0.9, "unit": "score", "reason": "r"})",
+       "lower-case identifier"},
+      {R"({"group": "mode6", "name": "vv_above", "type": "float32", "value": 23, "unit": "vv", "reason": "r"})",
+       "named twice"},
+      {R"({"group": "mode7", "name": "p_above", "type": "float32", "value": 0.9, "unit": "score"})", "no \"reason\""},
+  };
+  test_support::TempDir dir;
+  const std::string script = std::string(TUMBLEBENCH_SOURCE_DIR) + "/tumblix/rule_table.cmake";
+  auto generate = [&](const std::string& entries, int* status) {
+    test_support::WriteFile(dir.File("table.json"), "{\"constants\": [" + entries + "]}");
+    const std::string output =
+        test_support::RunCommand("'" + std::string(TUMBLEBENCH_CMAKE) + "' -DTABLE='" + dir.File("table.json") +
+                                     "' -DOUTPUT='" + dir.File("table.h") + "' -P '" + script + "' 2>&1",
+                                 status);
+    // CMake wraps its messages: one space for every run of white space.
+    std::string flat;
+    for (char c : output) {
+      const bool space = c == ' ' || c == '\n';
+      if (!space || flat.empty() || flat.back() != ' ') flat += space ? ' ' : c;
+    }
+    return flat;
+  };
+  int status = -1;
+  const std::string generated = generate(good, &status);
+  ASSERT_EQ(status, 0) << generated;
+  EXPECT_NE(test_support::ReadFile(dir.File("table.h")).find("ENTRY(mode6, vv_above, float, false, 21.3"),
+            std::string::npos);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.entry);
+    const std::string output = generate(good + ", " + c.entry, &status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(output.find("entry 1"), std::string::npos) << output;
+    EXPECT_NE(output.find(c.message), std::string::npos) << output;
+  }
+  // A group's entries stand together, so that its struct is one.
+  const std::string split = generate(good + R"(, {"group": "mode7", "name": "p_above", "type": "float32", "value": 0.9,
+      "unit": "score", "reason": "r"}, {"group": "mode6", "name": "other", "type": "float32", "value": 1,
+      "unit": "vv", "reason": "r"})",
+                                     &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(split.find("must stand together"), std::string::npos) << split;
+}
+
 // What a rule file sets, bit for bit, and that it sets nothing else.
 TEST(RuleFile, AValueIsSetAsWrittenAndNothingElseChanges) {
   struct Set {
