@@ -11,6 +11,7 @@
 #include "harness/replay.h"
 #include "harness/report.h"
 #include "harness/run_model.h"
+#include "harness/run_rules.h"
 #include "harness/scoring.h"
 #include "harness/subject_workers.h"
 #include "harness/text_to_int.h"
@@ -48,6 +49,7 @@ int RunCommandLine(int argc, char** argv) {
   // A model that cannot be used would leave every recording unscored, which
   // would read like a run that found nothing.
   if (!LoadRunModel()) return kExitModelUnusable;
+  if (!LoadRunRules()) return kExitRulesUnusable;
 
   if (data_set) {
     RunDataSetCommand(argv[1]);

@@ -12,6 +12,7 @@
 #include "harness/missing_results.h"
 #include "harness/recording_path.h"
 #include "harness/run_model.h"
+#include "harness/run_rules.h"
 #include "harness/sample_stream.h"
 #include "harness/scoring.h"
 #include "harness/trace_file.h"
@@ -76,6 +77,7 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
 
   TumblixConfig cfg;
   tumblix_default_config(&cfg);
+  cfg.rules = RunRules();
   TumblixDetector detector;
   if (!ApplyRunModel(&cfg.classifier) || tumblix_create(&detector, &cfg) == nullptr) {
     std::fprintf(stderr, "tumblebench: %s, the detector could not be created; the recording is not scored.\n",
