@@ -304,6 +304,7 @@ void BM_StepRules(benchmark::State& state) {
   for (auto _ : state) {
     for (const Recording& r : corpus.recordings) {
       std::memset(detector.get(), 0, sizeof(TumblixDetector));
+      tumblix_default_rules(&detector->config.rules);
       detector->x1_frame = -1;
       for (const Recording::Evaluation& e : r.evaluations) {
         detector->sample_count = e.sample_count;

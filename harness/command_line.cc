@@ -7,9 +7,11 @@
 #include "harness/dataset_runs.h"
 #include "harness/eval_stats.h"
 #include "harness/exit_status.h"
+#include "harness/missing_results.h"
 #include "harness/replay.h"
 #include "harness/report.h"
 #include "harness/run_model.h"
+#include "harness/run_rules.h"
 #include "harness/scoring.h"
 #include "harness/subject_workers.h"
 #include "harness/text_to_int.h"
@@ -31,26 +33,6 @@ int Usage() {
   return kExitUsage;
 }
 
-// A frame argument, read by the usual text-to-integer rules. One that those
-// rules read only in part ("6.5e1" is 6) or saturate is used all the same,
-// but named, since the number used is not the one the user meant.
-int FrameArgument(const char* text, const char* which) {
-  const int frame = TextToInt(text);
-  switch (ClassifyIntText(text)) {
-    case IntText::kExact:
-      break;
-    case IntText::kSaturated:
-      std::fprintf(stderr, "tumblebench: the %s frame %s lies beyond the int range; it is read as %d.\n",
-                   which, text, frame);
-      break;
-    case IntText::kPartial:
-      std::fprintf(stderr, "tumblebench: the %s frame %s is not a plain decimal integer; it is read as %d.\n",
-                   which, text, frame);
-      break;
-  }
-  return frame;
-}
-
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
@@ -67,12 +49,13 @@ int RunCommandLine(int argc, char** argv) {
   // A model that cannot be used would leave every recording unscored, which
   // would read like a run that found nothing.
   if (!LoadRunModel()) return kExitModelUnusable;
+  if (!LoadRunRules()) return kExitRulesUnusable;
 
   if (data_set) {
     RunDataSetCommand(argv[1]);
   } else {
-    const int onset = count == 4 ? FrameArgument(argv[3], "onset") : 0;
-    const int impact = count == 4 ? FrameArgument(argv[4], "impact") : 0;
+    const int onset = count == 4 ? TextToIntNamed(argv[3], "", "onset frame") : 0;
+    const int impact = count == 4 ? TextToIntNamed(argv[4], "", "impact frame") : 0;
     if (kfall) {
       ReplayKFallRecording(argv[2], onset, impact);
     } else {
@@ -86,7 +69,15 @@ int RunCommandLine(int argc, char** argv) {
     std::fprintf(stderr, "tumblebench: no recording was scored.\n");
   }
   if (RunIsIncomplete()) {
-    std::fprintf(stderr, "tumblebench: the report is incomplete: the subjects named above are missing.\n");
+    const MissingResults* missing = ProcessMissingResults();
+    if (missing->subjects > 0) {
+      std::fprintf(stderr, "tumblebench: the report is incomplete: the subjects named above are missing.\n");
+    }
+    if (missing->files > 0) {
+      std::fprintf(stderr,
+                   "tumblebench: the report is incomplete: files named above could not be opened for want of "
+                   "descriptors or memory; their recordings are missing.\n");
+    }
     return kExitIncomplete;
   }
   return kExitRunDone;

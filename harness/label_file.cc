@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "harness/file_utils.h"
+#include "harness/missing_results.h"
 #include "harness/replay.h"
 #include "harness/text_to_int.h"
 
@@ -78,6 +79,18 @@ bool ReadLabelLine(FILE* file, LineEnds* ends, char* buffer, int size, bool* fit
   return true;
 }
 
+// A trial number or frame as the text-to-integer rules read it. The line
+// end that the last field carries is not part of the number; an empty
+// field reads 0 without a word, as it always has.
+int ReadLabelNumber(const char* field, const char* where, const char* what) {
+  char text[kLabelLineBufferSize];
+  const size_t length = std::strcspn(field, "\r\n");
+  if (length == 0 || length >= sizeof(text)) return TextToInt(field);
+  std::memcpy(text, field, length);
+  text[length] = '\0';
+  return TextToIntNamed(text, where, what);
+}
+
 void ReplayKFallTrial(const LabelTrial* trial, void* /*context*/) {
   char name[kRecordingNameBufferSize];
   if (!FormRecordingName(trial->task_code, trial->trial, name, sizeof(name))) return;
@@ -111,6 +124,8 @@ int ForEachLabelTrial(const char* label_path, LabelTrialHandler handler, void* c
       std::fprintf(stderr, "tumblebench: %s, the label file is %s, not a regular file; skipped.\n",
                    label_path, FileKindName(info.st_mode));
     }
+    // The caller names the file; its trials are missing from the report.
+    NoteFileNotOpened(open_error);
     return -1;
   }
 
@@ -164,12 +179,14 @@ int ForEachLabelTrial(const char* label_path, LabelTrialHandler handler, void* c
       continue;
     }
 
+    char where[kLabelLineBufferSize + 32];
+    std::snprintf(where, sizeof(where), "%s, line %d: ", label_path, line_number);
     LabelTrial trial;
     trial.task_code = szTypeString;
-    trial.trial = TextToInt(szLineVars[kTrialField]);
+    trial.trial = ReadLabelNumber(szLineVars[kTrialField], where, "trial number");
     // Missing frame fields read as empty ones do: 0.
-    trial.onset = count > kOnsetField ? TextToInt(szLineVars[kOnsetField]) : 0;
-    trial.impact = count > kImpactField ? TextToInt(szLineVars[kImpactField]) : 0;
+    trial.onset = count > kOnsetField ? ReadLabelNumber(szLineVars[kOnsetField], where, "onset frame") : 0;
+    trial.impact = count > kImpactField ? ReadLabelNumber(szLineVars[kImpactField], where, "impact frame") : 0;
     handler(&trial, context);
   }
 

@@ -37,12 +37,6 @@ constexpr double kStopGrace_s = 2.0;
 // The interpreter reports a command that died of a signal as 128 + its number.
 constexpr int kShellSignalStatusBase = 128;
 
-// The dispositions replaced while a converter runs.
-struct SavedSignals {
-  SavedStopSignals stop;
-  struct sigaction child;
-};
-
 using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) {
@@ -112,27 +106,11 @@ double LabelToolTimeout_s() {
   return timeout_s;
 }
 
-// Catches the stop signals and lets SIGCHLD take its default, so that the
-// converter cannot be reaped unseen.
-void CatchSignals(SavedSignals* saved) {
-  CatchStopSignals(&saved->stop);
-  struct sigaction child_default;
-  std::memset(&child_default, 0, sizeof(child_default));
-  child_default.sa_handler = SIG_DFL;
-  sigemptyset(&child_default.sa_mask);
-  sigaction(SIGCHLD, &child_default, &saved->child);
-}
-
-void RestoreSignals(const SavedSignals& saved) {
-  RestoreStopSignals(saved.stop);
-  sigaction(SIGCHLD, &saved.child, nullptr);
-}
-
 // Starts "/bin/sh -c command" as the leader of a new process group, with the
 // caught signals back at their defaults and standard input from /dev/null
 // (a background group that read the terminal would be stopped). -1 with
 // *error set when it cannot be started.
-pid_t StartConverter(const char* command, const SavedSignals& saved, int* error) {
+pid_t StartConverter(const char* command, const SavedChildSignals& saved, int* error) {
   const std::vector<std::string> environment = ConverterEnvironment();
   std::vector<char*> envp;
   for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
@@ -242,8 +220,10 @@ void RunLabelTool(const char* subject) {
   std::fflush(stdout);
   std::fflush(stderr);
   const double timeout_s = LabelToolTimeout_s();
-  SavedSignals saved;
-  CatchSignals(&saved);
+  // The converter must not be reaped unseen, and a stop request must reach
+  // it before this process ends.
+  SavedChildSignals saved;
+  CatchSignalsForChildren(&saved);
   int start_error = 0;
   Converter converter = {StartConverter(command, saved, &start_error), false, -1, 0};
   bool timed_out = false;
@@ -262,7 +242,7 @@ void RunLabelTool(const char* subject) {
       WaitPollInterval();
     }
   }
-  RestoreSignals(saved);
+  RestoreSignalsForChildren(saved);
 
   // A stop request that came at any point, even as the converter ended.
   const int stop_signal = NotedStopSignal();

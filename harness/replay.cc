@@ -9,8 +9,10 @@
 #include "harness/detection_log.h"
 #include "harness/eval_stats.h"
 #include "harness/file_utils.h"
+#include "harness/missing_results.h"
 #include "harness/recording_path.h"
 #include "harness/run_model.h"
+#include "harness/run_rules.h"
 #include "harness/sample_stream.h"
 #include "harness/scoring.h"
 #include "harness/trace_file.h"
@@ -45,6 +47,7 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
     } else if (open_error != ENOENT && open_error != ENOTDIR) {
       std::fprintf(stderr, "tumblebench: %s, cannot be opened (%s); the recording is not scored.\n",
                    path, std::strerror(open_error));
+      NoteFileNotOpened(open_error);
     }
     return -1;
   }
@@ -63,18 +66,18 @@ int ReplayRecording(RecordingFormat format, const char* path, int onset, int imp
     std::fclose(recording);
     return -1;
   }
-  if (!OpenTrace(names.trace_name)) {
-    const int open_error = errno;
+  TraceOpenFailure trace_failure;
+  if (!OpenTrace(names.trace_name, &trace_failure)) {
     std::fprintf(stderr, "tumblebench: %s, trace cannot be created (%s); the recording is not scored.\n",
-                 names.trace_name,
-                 open_error == ELOOP ? "a symbolic link is in its place and is not followed"
-                                     : std::strerror(open_error));
+                 names.trace_name, trace_failure.reason);
+    NoteFileNotOpened(trace_failure.error);
     std::fclose(recording);
     return -1;
   }
 
   TumblixConfig cfg;
   tumblix_default_config(&cfg);
+  cfg.rules = RunRules();
   TumblixDetector detector;
   if (!ApplyRunModel(&cfg.classifier) || tumblix_create(&detector, &cfg) == nullptr) {
     std::fprintf(stderr, "tumblebench: %s, the detector could not be created; the recording is not scored.\n",

@@ -1,8 +1,5 @@
 #include "harness/run_model.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,22 +38,14 @@ bool LoadRunModel() {
   const char* path = std::getenv(kRunModelVariable);
   if (path == nullptr || path[0] == '\0') return true;
 
-  // The loader's own messages say only "not opened"; the cause is named here
-  // first, for the cases a user can mend.
-  struct stat status;
-  if (stat(path, &status) != 0) return Refuse(path, std::strerror(errno));
-  if (!S_ISREG(status.st_mode)) return Refuse(path, "not a regular file");
-  if (std::FILE* probe = std::fopen(path, "rb")) {
-    std::fclose(probe);
-  } else {
-    return Refuse(path, std::strerror(errno));
-  }
-
+  // The loader of the classifier module reports on standard output; this
+  // reader says nothing there and gives the reason instead, and it checks
+  // the file's size and identifier before reading it whole.
   FallClassifierConfig config;
   ml_tumblix_default_config(&config);
-  if (ml_tumblix_load_model(&config, path) != 0) return Refuse(path, "the file could not be read");
-  std::unique_ptr<uint8_t, FreeDeleter> bytes(config.model_data);
   char reason[256];
+  if (ml_tumblix_read_model_file(&config, path, reason, sizeof(reason)) != 0) return Refuse(path, reason);
+  std::unique_ptr<uint8_t, FreeDeleter> bytes(config.model_data);
   if (ml_tumblix_check_model(bytes.get(), config.model_size, reason, sizeof(reason)) != 0) {
     return Refuse(path, reason);
   }

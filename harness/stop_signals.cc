@@ -44,6 +44,20 @@ void AddCaughtStopSignals(const SavedStopSignals& saved, sigset_t* set) {
   }
 }
 
+void CatchSignalsForChildren(SavedChildSignals* saved) {
+  CatchStopSignals(&saved->stop);
+  struct sigaction child_default;
+  std::memset(&child_default, 0, sizeof(child_default));
+  child_default.sa_handler = SIG_DFL;
+  sigemptyset(&child_default.sa_mask);
+  sigaction(SIGCHLD, &child_default, &saved->child);
+}
+
+void RestoreSignalsForChildren(const SavedChildSignals& saved) {
+  RestoreStopSignals(saved.stop);
+  sigaction(SIGCHLD, &saved.child, nullptr);
+}
+
 void EndBySignal(int signal_number) {
   std::fflush(stdout);
   std::fflush(stderr);

@@ -30,6 +30,18 @@ int NotedStopSignal();
 // defaults.
 void AddCaughtStopSignals(const SavedStopSignals& saved, sigset_t* set);
 
+// What a process replaces while it starts children and waits for them: the
+// stop signals are caught as by CatchStopSignals, and SIGCHLD takes its
+// default. With SIGCHLD ignored (a starter that ignores it passes that on
+// through exec) the system reaps every child as it ends, and waitpid can no
+// longer tell how any of them ended.
+struct SavedChildSignals {
+  SavedStopSignals stop;
+  struct sigaction child;
+};
+void CatchSignalsForChildren(SavedChildSignals* saved);
+void RestoreSignalsForChildren(const SavedChildSignals& saved);
+
 // Ends the program by signal_number as if it had never been caught, so that
 // whoever started the run sees it was interrupted. What was printed so far
 // is flushed; no report follows.

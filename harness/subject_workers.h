@@ -28,12 +28,8 @@ struct SubjectFolder {
 // visit(name, context), in order, with up to `jobs` workers at a time (1: in this process, one after
 // another). A worker that fails (killed, crashed, or unable to hand over its
 // output) is named on standard error; its subject's output and statistics
-// are left out, and the run is marked incomplete (RunIsIncomplete).
+// are left out, and it counts as a missing subject (missing_results.h).
 // Returns the number of subjects whose folder was entered.
 int RunSubjects(const std::vector<SubjectFolder>& subjects, SubjectVisitor visit, void* context, int jobs);
-
-// True when some subject's results are missing from the report because its
-// worker failed.
-bool RunIsIncomplete();
 
 #endif

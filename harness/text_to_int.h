@@ -13,4 +13,12 @@ int TextToInt(const char* text);
 enum class IntText { kExact, kSaturated, kPartial };
 IntText ClassifyIntText(const char* text);
 
+// TextToInt for a number the user wrote (a frame argument, a label file's
+// trial or frame). One that is not read exactly is used all the same, but
+// named on standard error, since the number used is not the one meant:
+// "tumblebench: <where>the <what> <text> is not a plain decimal integer; it
+// is read as N." (or "lies beyond the int range"). `where` starts the
+// message ("" or "SA06_all.csv, line 4: ").
+int TextToIntNamed(const char* text, const char* where, const char* what);
+
 #endif

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "harness/file_utils.h"
 #include "tumblix/ml/fall_classifier.h"
 #include "tumblix/number_text.h"
 #include "tumblix/tumblix.h"
@@ -81,46 +82,74 @@ void CutTracesOnTermination() {
   }
 }
 
+bool Fail(TraceOpenFailure* failure, int error) {
+  failure->error = error;
+  std::snprintf(failure->reason, sizeof(failure->reason), "%s",
+                error == ELOOP ? "a symbolic link is in its place and is not followed" : std::strerror(error));
+  return false;
+}
+
+// A trace is only ever written into a regular file that has no other name.
+bool IsWritableTrace(const struct stat& info, TraceOpenFailure* failure) {
+  failure->error = 0;
+  if (S_ISDIR(info.st_mode)) return Fail(failure, EISDIR);
+  if (!S_ISREG(info.st_mode)) {
+    std::snprintf(failure->reason, sizeof(failure->reason), "%s is in its place and is not written to",
+                  FileKindName(info.st_mode));
+    return false;
+  }
+  if (info.st_nlink > 1) {
+    std::snprintf(failure->reason, sizeof(failure->reason),
+                  "the file in its place has %lu hard links, and writing it would change the files linked to it",
+                  static_cast<unsigned long>(info.st_nlink));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 FILE* TraceHandle() { return g_trace; }
 
-bool OpenTrace(const char* trace_path) {
+bool OpenTrace(const char* trace_path, TraceOpenFailure* failure) {
   g_trace = nullptr;
   g_trace_write_failed = false;
   g_earlier_length = 0;
-  // The finished trace holds exactly what "w+" would give it, but a symbolic
-  // link in its place is not followed (a data set that carries one would
-  // otherwise have the replay empty whatever file it points at), and an
-  // earlier trace is not emptied first: the new one is written over it and
-  // cut to its own length when it is closed. Emptying a file that is on disk
-  // frees its blocks and makes ext4 write the new content out when it is
-  // closed (its guard for files replaced by truncation); removing it and
-  // creating a new one frees the blocks too. Written over, the file keeps
-  // its blocks, its owner and its permissions, and a rerun costs no more
-  // than writing into the page cache.
-  const int fd = open(trace_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
+  // The finished trace holds exactly what "w+" would give it, but nothing is
+  // written through another name: a symbolic link is not followed (a data
+  // set that carries one would otherwise have the replay empty whatever file
+  // it points at), a file with other hard links is left alone (its other
+  // names may be a label file or another recording), and a FIFO or device
+  // is neither opened nor written (a FIFO would hold the run up or swallow
+  // the trace). Anything else in the trace's place is refused before it is
+  // opened and, should it be swapped in meanwhile, again on what was opened,
+  // without O_NONBLOCK letting a FIFO hold the open up.
+  //
+  // An earlier trace is not emptied first either: the new one is written
+  // over it and cut to its own length when it is closed. Emptying a file
+  // that is on disk frees its blocks and makes ext4 write the new content
+  // out when it is closed (its guard for files replaced by truncation);
+  // removing it and creating a new one frees the blocks too. Written over,
+  // the file keeps its blocks, its owner and its permissions, and a rerun
+  // costs no more than writing into the page cache.
   struct stat earlier;
-  if (fstat(fd, &earlier) != 0) {
-    const int saved = errno;
-    close(fd);
-    errno = saved;
+  if (lstat(trace_path, &earlier) == 0 && !S_ISLNK(earlier.st_mode) && !IsWritableTrace(earlier, failure)) {
     return false;
   }
-  g_trace = fdopen(fd, "w+");  // fdopen never truncates
+  const int fd = open(trace_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return Fail(failure, errno);
+  const bool usable = fstat(fd, &earlier) == 0 ? IsWritableTrace(earlier, failure) : Fail(failure, errno);
+  const int flags = usable ? fcntl(fd, F_GETFL) : -1;
+  if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) g_trace = fdopen(fd, "w+");  // never truncates
   if (g_trace == nullptr) {
-    const int saved = errno;
+    if (usable) Fail(failure, errno);
     close(fd);
-    errno = saved;
     return false;
   }
   std::setvbuf(g_trace, g_trace_buffer, _IOFBF, sizeof(g_trace_buffer));
-  if (S_ISREG(earlier.st_mode)) {
-    g_earlier_length = earlier.st_size;
-    CutTracesOnTermination();
-    g_trace_fd = fd;
-  }
+  g_earlier_length = earlier.st_size;
+  CutTracesOnTermination();
+  g_trace_fd = fd;
   return true;
 }
 

@@ -13,11 +13,21 @@ extern const char kTraceHeader[];
 // The process-wide trace that ProcessSample writes to; nullptr when none is
 // open.
 FILE* TraceHandle();
-// Opens the trace, creating it when it is missing; false when it cannot be
-// opened (a symbolic link in its place is refused). An earlier trace is
+// Why OpenTrace did not open a trace: the errno value of a failure (0 when
+// the file in the trace's place was refused) and the words for the
+// replay's message.
+struct TraceOpenFailure {
+  int error;
+  char reason[128];
+};
+
+// Opens the trace, creating it when it is missing. An earlier trace is
 // written over and cut to the new length by CloseTrace (or by a termination
-// signal), so the file ends up as if it had been emptied first.
-bool OpenTrace(const char* trace_path);
+// signal), so the file ends up as if it had been emptied first. Only a
+// regular file with no other name is ever written: a symbolic link, a FIFO,
+// a device, a socket or a folder in the trace's place, or a file with more
+// than one hard link, is refused untouched (false, with *failure filled in).
+bool OpenTrace(const char* trace_path, TraceOpenFailure* failure);
 // Writes the column-title line.
 void WriteTraceHeader();
 // One row for the sample the detector has just processed.

@@ -11,6 +11,7 @@
 #include "harness/file_utils.h"
 #include "harness/label_file.h"
 #include "harness/label_tool.h"
+#include "harness/missing_results.h"
 #include "harness/subject_workers.h"
 
 namespace fs = std::filesystem;
@@ -85,6 +86,7 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
   if (error) {
     std::fprintf(stderr, "tumblebench: %s, the folder cannot be searched (%s); skipped.\n",
                  absolute_root.c_str(), error.message().c_str());
+    NoteFileNotOpened(error.value());
     return -1;
   }
 
@@ -122,12 +124,14 @@ int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context) {
                  "missing.\n",
                  absolute_root.c_str(), error.message().c_str());
   }
+  // The search's descriptor is not to be handed down to the workers.
+  search = fs::directory_iterator();
 
-  const int visited = RunSubjects(subjects, visit, context, WalkJobs());
+  RunSubjects(subjects, visit, context, WalkJobs());
 
   // Relative paths used after the walk keep meaning what they meant before it.
   if (!cwd_error) fs::current_path(start_dir, cwd_error);
-  return visited;
+  return static_cast<int>(subjects.size());
 }
 
 void ReportNoSubjectFolders(const char* root) {
@@ -145,7 +149,10 @@ void ReportNoSubjectFolders(const char* root) {
       continue;
     }
     std::error_code type_error;
-    if (it->is_directory(type_error) && IsSubjectFolderName(it->path().filename().string().c_str())) {
+    // Subject folders directly in root would have been found by the walk
+    // (they vanished since, or could not be run, and are named already).
+    if (it.depth() >= 1 && it->is_directory(type_error) &&
+        IsSubjectFolderName(it->path().filename().string().c_str())) {
       std::fprintf(stderr, "tumblebench: subject folders are in %s; run the walk there.\n",
                    it->path().parent_path().string().c_str());
       return;

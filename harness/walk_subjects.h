@@ -25,7 +25,8 @@ bool FormDeviceLabelName(const char* folder_name, char* buffer, int size);
 // directory and calls visit with the name, in worker processes side by side
 // when more than one job is allowed (see subject_workers.h). Afterwards the
 // current directory is the one the walk started in. Returns the number of
-// subject folders visited, -1 when the search cannot start.
+// subject folders the search found (whether or not each could be entered
+// and run, which is named on standard error), -1 when it cannot start.
 int VisitSubjectFolders(const char* root, SubjectVisitor visit, void* context);
 
 // Walks the subject folders under root and runs each one's label file.

@@ -166,12 +166,18 @@ TEST(LabelFileMatrix, LinesAtAndPastTheLineBuffer) {
   EXPECT_TRUE(Contains(run.err, "line 4 does not fit 1024 bytes; skipped.")) << run.err;
 }
 
+// Numbers that the text-to-integer rules read only in part, or saturate, are
+// used as read and named on standard error, as on the command line; plain
+// ones (the line end, CR LF included, is no part of the number) and empty
+// fields pass without a word.
 TEST(LabelFileMatrix, TrialNumbersAndFramesAtTheEndsOfTheirRange) {
   TempDir dir;
   WriteFile(dir.File("labels.csv"), std::string(kHeader) +
                                         "S01T20,d,-1,-1,-3\n"
                                         "S01T20,d,99999999999,99999999999,-99999999999\n"
-                                        "S01T20,d,2147483647,+4294967297,  12\n");
+                                        "S01T20,d,2147483647,+4294967297,  12\n"
+                                        "S01T20,d,2.5,13e1,208.7\r\n"
+                                        "S01T20,d,3,,300\r\n");
   const RunResult run = RunIn(dir.path(), "labels.csv");
   EXPECT_EQ(BeforeReport(run.out),
             "\n\nS01T20R-1.csv :    0,   -1\n\n"
@@ -179,8 +185,22 @@ TEST(LabelFileMatrix, TrialNumbersAndFramesAtTheEndsOfTheirRange) {
             "\n\nS01T20R2147483647.csv : 1073741823, -1073741824\n\n"
             "tumblebench: S01T20R2147483647.csv, not found.\n"
             "\n\nS01T20R2147483647.csv : 1073741823,    6\n\n"
-            "tumblebench: S01T20R2147483647.csv, not found.\n");
-  EXPECT_EQ(run.err, "tumblebench: no recording was scored.\n");
+            "tumblebench: S01T20R2147483647.csv, not found.\n"
+            "\n\nS01T20R02.csv :    6,  104\n\n"
+            "tumblebench: S01T20R02.csv, not found.\n"
+            "\n\nS01T20R03.csv :    0,  150\n\n"
+            "tumblebench: S01T20R03.csv, not found.\n");
+  const std::string at = "tumblebench: labels.csv, line ";
+  EXPECT_EQ(run.err,
+            at + "3: the trial number 99999999999 lies beyond the int range; it is read as 2147483647.\n" +
+            at + "3: the onset frame 99999999999 lies beyond the int range; it is read as 2147483647.\n" +
+            at + "3: the impact frame -99999999999 lies beyond the int range; it is read as -2147483648.\n" +
+            at + "4: the onset frame +4294967297 lies beyond the int range; it is read as 2147483647.\n" +
+            at + "4: the impact frame   12 is not a plain decimal integer; it is read as 12.\n" +
+            at + "5: the trial number 2.5 is not a plain decimal integer; it is read as 2.\n" +
+            at + "5: the onset frame 13e1 is not a plain decimal integer; it is read as 13.\n" +
+            at + "5: the impact frame 208.7 is not a plain decimal integer; it is read as 208.\n" +
+            "tumblebench: no recording was scored.\n");
 }
 
 // --- Names and paths ----------------------------------------------------------

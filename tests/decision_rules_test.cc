@@ -23,6 +23,7 @@ class DecisionRulesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::memset(det_.get(), 0, sizeof(TumblixDetector));
+    tumblix_default_rules(&det_->config.rules);
     det_->x1_frame = -1;
     tumblix_set_display_name("S01T20R01.csv");
   }

@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +116,111 @@ TEST(FaultInjection, SymbolicLinkInATracesPlaceIsNotFollowed) {
   EXPECT_FALSE(Contains(run.out, "result ")) << run.out;
 }
 
+// Traces are written only into regular files with no other name. A FIFO in
+// a trace's place held the replay up (or swallowed the trace), a device took
+// it, and a hard link had the trace rows written over the label file or
+// another recording. Each is refused untouched, in one process and in
+// workers alike; timeout(1) ends a run that waits on a FIFO.
+TEST(FaultInjection, OnlyARegularFileWithOneNameBecomesATrace) {
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(std::string("jobs ") + jobs);
+    TempDir dir;
+    const fs::path root = fs::canonical(dir.path());
+    const fs::path sa01 = root / "SA01";
+    fs::create_directories(sa01);
+    fs::create_directories(root / "SA02");
+    const std::string labels = std::string(kHeader) + "S01T06,walk,1,0,0\n,,2,0,0\n,,3,0,0\n,,4,0,0\n,,5,0,0\n";
+    WriteFile((sa01 / "SA01_all.csv").string(), labels);
+    const std::string recording = KFallRecording(60);
+    for (int r = 1; r <= 5; ++r) WriteFile((sa01 / ("S01T06R0" + std::to_string(r) + ".csv")).string(), recording);
+    WriteFile((root / "SA02" / "SA02_all.csv").string(), std::string(kHeader) + "S02T06,walk,1,0,0\n");
+    WriteFile((root / "SA02" / "S02T06R01.csv").string(), recording);
+    ASSERT_EQ(mkfifo((sa01 / "S01T06R01_DSV.csv").c_str(), 0644), 0);
+    // A copy of /dev/null, where the system lets us make one.
+    const bool device = mknod((sa01 / "S01T06R02_DSV.csv").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    fs::create_hard_link(sa01 / "SA01_all.csv", sa01 / "S01T06R03_DSV.csv");
+    fs::create_hard_link(sa01 / "S01T06R05.csv", sa01 / "S01T06R04_DSV.csv");
+
+    const RunResult run = RunShell(root, std::string("TUMBLEBENCH_JOBS=") + jobs + " timeout 60 " +
+                                             Quoted(TumblebenchPath()) + " -r");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string refused = ", trace cannot be created (";
+    EXPECT_TRUE(Contains(run.err, "tumblebench: S01T06R01_DSV.csv" + refused +
+                                      "a FIFO is in its place and is not written to); the recording is not scored.\n"))
+        << run.err;
+    if (device) {
+      EXPECT_TRUE(Contains(run.err, "tumblebench: S01T06R02_DSV.csv" + refused +
+                                        "a character device is in its place and is not written to); the recording "
+                                        "is not scored.\n"))
+          << run.err;
+    }
+    for (const char* trace : {"S01T06R03_DSV.csv", "S01T06R04_DSV.csv"}) {
+      EXPECT_TRUE(Contains(run.err, std::string("tumblebench: ") + trace + refused +
+                                        "the file in its place has 2 hard links, and writing it would change the "
+                                        "files linked to it); the recording is not scored.\n"))
+          << run.err;
+    }
+    // Nothing was written through the other names, and nothing refused is
+    // scored.
+    EXPECT_EQ(ReadFile((sa01 / "SA01_all.csv").string()), labels);
+    EXPECT_EQ(ReadFile((sa01 / "S01T06R05.csv").string()), recording);
+    EXPECT_EQ(fs::status(sa01 / "S01T06R01_DSV.csv").type(), fs::file_type::fifo);
+    EXPECT_EQ(Count(run.out, "result "), 2u) << run.out;
+    EXPECT_TRUE(Contains(run.out, "result S01T06R05.csv : 06,")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "result S02T06R01.csv : 06,")) << run.out;
+  }
+}
+
+// The same FIFO under the single-recording form.
+TEST(FaultInjection, AFifoInATracesPlaceDoesNotHoldAReplayUp) {
+  TempDir dir;
+  WriteFile(dir.File("S06T11R01.csv"), KFallRecording(4000));
+  ASSERT_EQ(mkfifo(dir.File("S06T11R01_DSV.csv").c_str(), 0644), 0);
+  const RunResult run = RunShell(dir.path(), "timeout 60 " + Quoted(TumblebenchPath()) + " -f S06T11R01.csv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "tumblebench: S06T11R01_DSV.csv, trace cannot be created (a FIFO is in its place and is not "
+                     "written to); the recording is not scored.\ntumblebench: no recording was scored.\n");
+}
+
+// A recording lost because the process ran out of descriptors is no fault
+// of the data set, and another limit would have scored it: the run's exit
+// status says that the report is incomplete. The program starts with the
+// standard streams alone and a limit of four descriptors: room for the
+// recording, not for its trace.
+TEST(FaultInjection, ARecordingLostToTheDescriptorLimitMakesTheRunIncomplete) {
+  TempDir dir;
+  WriteFile(dir.File("S01T06R01.csv"), KFallRecording(60));
+  const std::string program = TumblebenchPath();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int out = open(dir.File("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(dir.File("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0 ||
+        chdir(dir.path().c_str()) != 0) {
+      _exit(127);
+    }
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    const struct rlimit four = {4, 4};
+    if (setrlimit(RLIMIT_NOFILE, &four) != 0) _exit(127);
+    execl(program.c_str(), program.c_str(), "-f", "S01T06R01.csv", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  const std::string out = ReadFile(dir.File("out"));
+  const std::string err = ReadFile(dir.File("err"));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 4) << "wait status " << status << "; " << err;
+  EXPECT_TRUE(Contains(err, "tumblebench: S01T06R01_DSV.csv, trace cannot be created (Too many open files); the "
+                            "recording is not scored.\n"))
+      << err;
+  EXPECT_TRUE(Contains(err, "tumblebench: the report is incomplete: files named above could not be opened for "
+                            "want of descriptors or memory; their recordings are missing.\n"))
+      << err;
+  EXPECT_FALSE(Contains(out, "result ")) << out;
+  EXPECT_TRUE(Contains(out, "# ADL STAT:")) << out;
+}
+
 // A rerun writes over the earlier trace instead of emptying it first; the
 // finished file must still be exactly the new trace, whether the earlier one
 // was longer (its rest is cut off) or shorter, and whatever it held.
@@ -140,8 +247,11 @@ TEST(FaultInjection, AnEarlierTraceIsWrittenOverAndCutToTheNewLength) {
 
 // A run ended by a signal in the middle of a recording leaves a beginning of
 // the new trace, as emptying the old one first would, never new rows
-// followed by old ones. The run is stopped as soon as its first rows reach
-// the file, and only then terminated, so the signal always comes mid-way.
+// followed by old ones. The run's standard output is a pipe that nobody
+// reads, so the run stops of itself once the pipe is full, long before its
+// end and long after its first trace rows reached the file; only then is it
+// terminated, so the signal always comes mid-way, however loaded the
+// machine is.
 TEST(FaultInjection, ATraceEndedByASignalHoldsOnlyNewRows) {
   const std::string lines = KFallRecording(200000, 0.1, -0.5, 0.2, 30, -20, 45);
   TempDir fresh;
@@ -152,24 +262,31 @@ TEST(FaultInjection, ATraceEndedByASignalHoldsOnlyNewRows) {
   TempDir dir;
   WriteFile(dir.File("S01T06R01.csv"), lines);
   WriteFile(dir.File("S01T06R01_DSV.csv"), std::string(trace.size() + 100000, 'z'));
+  int output[2];
+  ASSERT_EQ(pipe(output), 0);
+  // Room for about 10000 of the run's 100000 samples (its detector lines),
+  // whatever the system's default pipe size.
+  fcntl(output[1], F_SETPIPE_SZ, 1 << 20);
   const std::string program = TumblebenchPath();
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    if (chdir(dir.path().c_str()) != 0 || !std::freopen("/dev/null", "w", stdout)) _exit(127);
+    if (chdir(dir.path().c_str()) != 0 || dup2(output[1], STDOUT_FILENO) < 0) _exit(127);
+    close(output[0]);
+    close(output[1]);
     execl(program.c_str(), program.c_str(), "-f", "S01T06R01.csv", static_cast<char*>(nullptr));
     _exit(127);
   }
+  close(output[1]);
   std::string start;
   for (int waited = 0; waited < 20000 && start != "seqno,"; ++waited) {
     usleep(500);
     start = ReadFile(dir.File("S01T06R01_DSV.csv")).substr(0, 6);
   }
-  kill(child, SIGSTOP);
   kill(child, SIGTERM);
-  kill(child, SIGCONT);
   int status = 0;
   waitpid(child, &status, 0);
+  close(output[0]);
 
   EXPECT_EQ(start, "seqno,");
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
@@ -211,15 +328,16 @@ RunResult InPrivateMounts(const fs::path& dir, const std::string& script) {
 }
 
 TEST(FaultInjection, TraceOnAFullDiskIsReportedAndTheResultStands) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available";
   TempDir dir;
   WriteFile(dir.File("S01T06R01.csv"), KFallRecording(600));
-  WriteFile(dir.File("S01T06R01_DSV.csv"), "");
-  // The trace's own name leads to a device on which every write fails.
+  fs::create_directory(dir.File("disk"));
+  // A small tmpfs holding the recording, then filled to the last block: the
+  // trace can be created but not one block of it written.
   const RunResult run = InPrivateMounts(
-      dir.path(), "mount --bind /dev/full S01T06R01_DSV.csv || exit 97; " + Quoted(TumblebenchPath()) +
-                      " -f S01T06R01.csv");
-  if (run.status == 97) GTEST_SKIP() << "no private bind mount can be made here: " << run.err;
+      dir.path(), "mount -t tmpfs -o size=256k tmpfs disk || exit 97; cp S01T06R01.csv disk/ && cd disk && "
+                  "{ dd if=/dev/zero of=filler bs=4k 2>/dev/null; " + Quoted(TumblebenchPath()) +
+                      " -f S01T06R01.csv; }");
+  if (run.status == 97) GTEST_SKIP() << "no private tmpfs can be mounted here: " << run.err;
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "tumblebench: S01T06R01.csv, trace not written completely.\n");
   // The detector saw every sample, so the result is complete even though

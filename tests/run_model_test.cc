@@ -1,15 +1,21 @@
 // TUMBLIX_MODEL: a model file in place of the built-in one, read and checked
 // once before any replay.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tests/test_support.h"
 #include "tests/tflite_test_models.h"
+#include "tumblix/ml/fall_classifier.h"
 
 namespace {
 
@@ -87,18 +93,34 @@ TEST(RunModel, AnUnusableModelEndsTheRunBeforeAnyReplay) {
       {1, 150}, 1200, 150, std::vector<float>(1200 * 150, 0.0f), std::vector<float>(1200, 0.0f),
       tflite::ActivationFunctionType_NONE));
   const auto three_scores = tflite_test::BuildModel(tflite_test::ProbeModel({0, 1, 2}));
+  // One weight or bias that is no number: every score would be NaN, and the
+  // rules that read the score would never fire.
+  tflite_test::ModelDef nan_weight = tflite_test::ProbeModel({0, 145});
+  std::vector<float> weights(2 * 150, 0.0f);
+  weights[17] = std::numeric_limits<float>::quiet_NaN();
+  nan_weight.tensors[3].data = tflite_test::Bytes(weights);
+  tflite_test::ModelDef infinite_bias = tflite_test::ProbeModel({0, 145});
+  infinite_bias.tensors[4].data = tflite_test::Bytes(std::vector<float>{0.0f, -HUGE_VALF});
   ASSERT_TRUE(tflite_test::WriteBytes(dir.File("truncated.tflite"), truncated));
   ASSERT_TRUE(tflite_test::WriteBytes(dir.File("too_big.tflite"), too_big));
   ASSERT_TRUE(tflite_test::WriteBytes(dir.File("three_scores.tflite"), three_scores));
+  ASSERT_TRUE(tflite_test::WriteBytes(dir.File("nan_weight.tflite"), tflite_test::BuildModel(nan_weight)));
+  ASSERT_TRUE(tflite_test::WriteBytes(dir.File("infinite_bias.tflite"), tflite_test::BuildModel(infinite_bias)));
+  ASSERT_TRUE(tflite_test::WriteBytes(dir.File("text.tflite"), std::vector<uint8_t>(20, 'x')));
+  mkfifo(dir.File("fifo.tflite").c_str(), 0644);
 
   const struct {
     const char* file;
     const char* reason;
   } cases[] = {
       {"missing.tflite", "No such file or directory"},
+      {"fifo.tflite", "not a regular file"},
+      {"text.tflite", "the file of 20 bytes does not carry the identifier \"TFL3\""},
       {"truncated.tflite", "not a well-formed TFLite flatbuffer"},
       {"too_big.tflite", "arena too small"},
       {"three_scores.tflite", "must take 150 float32 values and give 2"},
+      {"nan_weight.tflite", "Tensor 3 ('weights'): element 17 of its constant data is nan"},
+      {"infinite_bias.tflite", "Tensor 4 ('bias'): element 1 of its constant data is -inf"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -111,6 +133,54 @@ TEST(RunModel, AnUnusableModelEndsTheRunBeforeAnyReplay) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("S01T20R01_DSV.csv")));
+}
+
+// A file past the size limit is refused on its size alone, before any of
+// it is read: a file over 2 GiB once sent the classifier's own loader
+// message to standard output, and one just under was read whole (4 GB, a
+// minute) before its identifier was looked at. The files are sparse.
+TEST(RunModel, ModelFilesPastTheSizeLimitAreRefusedUnread) {
+  TempDir dir;
+  WriteLowAccelerationTrial(dir);
+  const std::string identified = std::string("\x1c\0\0\0TFL3", 8);
+  const struct {
+    const char* file;
+    off_t size;
+    const std::string head;
+  } cases[] = {
+      {"over_2_gib.tflite", (off_t{1} << 31) + 1, identified},
+      {"int32_max.tflite", INT32_MAX, std::string(8, 'x')},
+      {"one_past_the_limit.tflite", off_t{kModelFileMaxBytes} + 1, identified},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    WriteFile(dir.File(c.file), c.head);
+    ASSERT_EQ(truncate(dir.File(c.file).c_str(), c.size), 0);
+    ModelVariable model(dir.File(c.file));
+    const auto run = RunIn(dir.path(), "-f S01T20R01.csv");
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "tumblebench: " + dir.File(c.file) + " (TUMBLIX_MODEL), the model cannot be used: the file is " +
+                           std::to_string(c.size) + " bytes, more than the 16777216 bytes a model file may have. "
+                           "Nothing was replayed.\n");
+  }
+}
+
+// dump_windows refuses a model as tumblebench does, with the same status.
+TEST(RunModel, DumpWindowsRefusesAnUnusableModelWithTheSameStatus) {
+  TempDir dir;
+  WriteLowAccelerationTrial(dir);
+  ASSERT_TRUE(tflite_test::WriteBytes(dir.File("three_scores.tflite"),
+                                      tflite_test::BuildModel(tflite_test::ProbeModel({0, 1, 2}))));
+  ModelVariable model(dir.File("three_scores.tflite"));
+  const std::string dump_windows = std::string(TUMBLEBENCH_BINARY_DIR) + "/tools/dump_windows";
+  int status = -1;
+  const std::string out = test_support::RunCommand(
+      "cd '" + dir.path().string() + "' && '" + dump_windows + "' S01T20R01.csv dump.csv 2>err", &status);
+  EXPECT_EQ(status, 3);
+  EXPECT_EQ(out, "");
+  EXPECT_NE(ReadFile(dir.File("err")).find("must take 150 float32 values and give 2"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("dump.csv")));
 }
 
 TEST(RunModel, MalformedArgumentsStillGiveTheUsageText) {

@@ -17,7 +17,7 @@
 # to install and fails.
 set -euo pipefail
 
-build=(cmake g++ make git libflatbuffers-dev flatbuffers-compiler libmimalloc-dev)
+build=(cmake g++ make git libflatbuffers-dev flatbuffers-compiler libmimalloc-dev nlohmann-json3-dev)
 python=(python3 python3-numpy python3-matplotlib)
 venv=(python3-venv python3-pip python3-setuptools python3-wheel)
 # SciPy resamples converted data sets to 100 per second (FallAllD's 238).

@@ -8,19 +8,25 @@
 //
 // Usage: dump_windows RECORDING.csv OUTPUT.csv [RECORDING.csv OUTPUT.csv ...]
 //
-// With TUMBLIX_MODEL set, the detector runs that model file, as tumblebench
-// does; the last two columns are the classifier's normal and down scores
-// after the step, exact to the bit, which the rule replay needs. Several
+// With TUMBLIX_MODEL or TUMBLIX_RULES set, the detector runs that model file
+// or rule set, as tumblebench does; a rule file that cannot be used ends the
+// program with exit status 3 before anything is dumped. The last two columns
+// are the classifier's normal and down scores after the step, exact to the
+// bit, which the rule replay needs. Several
 // pairs in one call save a process per recording. The detector prints its
 // diagnostic lines to standard output while its window is open; the dumps
 // go to the OUTPUT files only. Errors go to standard error with exit status
-// 1 (the other pairs are still dumped); a usage error exits with status 2.
+// 1 (the other pairs are still dumped); a usage error exits with status 2,
+// and a model file that cannot be used with tumblebench's status 3, before
+// anything is dumped.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "harness/exit_status.h"
 #include "harness/recording_path.h"
 #include "harness/run_model.h"
+#include "harness/run_rules.h"
 #include "harness/sample_stream.h"
 #include "tumblix/display_name.h"
 #include "tumblix/tumblix.h"
@@ -72,6 +78,7 @@ int Dump(const char* recording_path, const char* output_path) {
   tumblix_set_display_name(names.display_name);
   TumblixConfig cfg;
   tumblix_default_config(&cfg);
+  cfg.rules = RunRules();
   // The classifier keeps pointers into its own arena: the detector stays in
   // this frame, at one address, until it is destroyed.
   TumblixDetector detector;
@@ -118,7 +125,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: dump_windows RECORDING.csv OUTPUT.csv [RECORDING.csv OUTPUT.csv ...]\n");
     return 2;
   }
-  if (!LoadRunModel()) return 1;
+  if (!LoadRunModel()) return kExitModelUnusable;
+  if (!LoadRunRules()) return kExitRulesUnusable;
   int status = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (Dump(argv[i], argv[i + 1]) != 0) status = 1;

@@ -10,11 +10,10 @@
 
 namespace {
 
-// A trigger window covers the trigger sample and the 8 after it.
-constexpr int32_t kTriggerWindowLength = 9;
-
-bool trigger_window_open(int32_t frame, int32_t n) {
-  return frame >= 0 && n - frame < kTriggerWindowLength;
+// A trigger window covers the trigger sample and the ones after it, as many
+// as the window's length in all; a negative frame is no trigger yet.
+bool trigger_window_open(int32_t frame, int32_t n, int32_t window_samples) {
+  return frame >= 0 && n - frame < window_samples;
 }
 
 // The console line of one evaluated sample, put together piece by piece and
@@ -77,33 +76,43 @@ int tumblix_apply_rules(TumblixDetector* detector, float p) {
   line.Add(", TF ");
   line.end() = AppendFixed2(line.end(), p, 5);
 
-  if (acc < 80 && gyro > 90 && vv > 6.5f) detector->x1_frame = n;
-  if (trigger_window_open(detector->x1_frame, n)) {
+  // The order, the nesting of modes 2 and 7 under one score gate and the
+  // strictness of every comparison are the rules'; only the values are
+  // configurable. vv and p are compared in single precision.
+  const TumblixRules& r = detector->config.rules;
+  if (acc < r.x1.lpf_acc_below && gyro > r.x1.lpf_gyro_above && vv > r.x1.vv_above) {
+    detector->x1_frame = n;
+  }
+  if (trigger_window_open(detector->x1_frame, n, r.x1.window_samples)) {
     line.Add(" X1");
-    if (vv > 21.3f) return fire(detector, &line, 6);
-    if ((std::abs(roll) > 20 || pitch > 25 || pitch < -60) && p >= 0.67f) {
-      return fire(detector, &line, 1);
-    }
+    if (vv > r.mode6.vv_above) return fire(detector, &line, 6);
+    const bool tilted =
+        std::abs(roll) > r.mode1.roll_abs_above || pitch > r.mode1.pitch_above || pitch < r.mode1.pitch_below;
+    if (tilted && p >= r.mode1.p_at_least) return fire(detector, &line, 1);
   }
 
-  if (acc < 60 && gyro > 20 && vv > 10.0f) detector->x2_frame = n;
-  if (trigger_window_open(detector->x2_frame, n)) {
+  if (acc < r.x2.lpf_acc_below && gyro > r.x2.lpf_gyro_above && vv > r.x2.vv_above) {
+    detector->x2_frame = n;
+  }
+  if (trigger_window_open(detector->x2_frame, n, r.x2.window_samples)) {
     line.Add(" X2");
-    if (pitch > 13 && p > 0.53f) return fire(detector, &line, 8);
+    if (pitch > r.mode8.pitch_above && p > r.mode8.p_above) return fire(detector, &line, 8);
   }
 
-  if (p > 0.8f) {
-    const bool mode2_condition =
-        vv > 2.91f || ((std::abs(roll) > 37 || pitch > 37) && acc < 100 && vv > 1.0f);
-    if (mode2_condition) {
+  if (p > r.runs.p_above) {
+    const bool tilted_and_sinking = (std::abs(roll) > r.mode2.tilt_above || pitch > r.mode2.tilt_above) &&
+                                    acc < r.mode2.tilt_lpf_acc_below && vv > r.mode2.tilt_vv_above;
+    if (vv > r.mode2.vv_above || tilted_and_sinking) {
       detector->mode2_run += 1;
-      if (detector->mode2_run >= 2) return fire(detector, &line, 2);
+      if (detector->mode2_run >= r.mode2.run_at_least) return fire(detector, &line, 2);
     } else {
       detector->mode2_run = 0;
     }
-    if (p > 0.9f) {
+    if (p > r.mode7.p_above) {
       detector->mode7_run += 1;
-      if (detector->mode7_run > 7 && acc < 95) return fire(detector, &line, 7);
+      if (detector->mode7_run > r.mode7.run_above && acc < r.mode7.lpf_acc_below) {
+        return fire(detector, &line, 7);
+      }
     } else {
       detector->mode7_run = 0;
     }
@@ -112,11 +121,22 @@ int tumblix_apply_rules(TumblixDetector* detector, float p) {
     detector->mode7_run = 0;
   }
 
-  // These thresholds are exact in both precisions; the comparison widens vv.
+  // Modes 3 to 5 compare vv widened to double with their thresholds widened
+  // too. Widening a float is exact, so this is the single-precision test for
+  // any threshold, as it was for the original 9, 10 and 15.
   const double vv_wide = static_cast<double>(vv);
-  if (acc < 70 && vv_wide > 9.0 && p >= 0.7f) return fire(detector, &line, 3);
-  if (acc < 75 && vv_wide > 10.0 && p >= 0.57f) return fire(detector, &line, 4);
-  if (acc < 80 && vv_wide > 15.0 && p >= 0.53f) return fire(detector, &line, 5);
+  if (acc < r.mode3.lpf_acc_below && vv_wide > static_cast<double>(r.mode3.vv_above) &&
+      p >= r.mode3.p_at_least) {
+    return fire(detector, &line, 3);
+  }
+  if (acc < r.mode4.lpf_acc_below && vv_wide > static_cast<double>(r.mode4.vv_above) &&
+      p >= r.mode4.p_at_least) {
+    return fire(detector, &line, 4);
+  }
+  if (acc < r.mode5.lpf_acc_below && vv_wide > static_cast<double>(r.mode5.vv_above) &&
+      p >= r.mode5.p_at_least) {
+    return fire(detector, &line, 5);
+  }
 
   line.Add("\n");
   line.Finish();

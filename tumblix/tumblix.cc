@@ -7,6 +7,7 @@
 int tumblix_default_config(TumblixConfig* config) {
   ml_tumblix_default_config(&config->classifier);
   motion_features_default_config(&config->feature_config);
+  tumblix_default_rules(&config->rules);
   return 0;
 }
 
@@ -29,8 +30,9 @@ int tumblix_process(TumblixDetector* detector, const RawSample* sample) {
   const ConvertedSample data = tumblix_convert_sample(*sample);
   motion_features_update(&detector->features, &data);
 
-  if (detector->features.raw_acc <= kLowAccelerationGate) {
-    detector->window_end = detector->sample_count + kDetectionWindowLength;
+  const TumblixRules& rules = detector->config.rules;
+  if (detector->features.raw_acc <= rules.window.raw_acc_at_most) {
+    detector->window_end = detector->sample_count + rules.window.open_samples;
   }
   const int active = (detector->sample_count < detector->window_end &&
                       detector->sample_count >= kFirstDetectableSample)

@@ -6,10 +6,12 @@
 #include "tumblix/ml/fall_classifier.h"
 #include "tumblix/motion_features.h"
 #include "tumblix/raw_sample.h"
+#include "tumblix/rule_set.h"
 
 struct TumblixConfig {
   FallClassifierConfig classifier;
   int32_t feature_config;  // reserved: copied into the features, read by nothing
+  TumblixRules rules;      // the gate's and the decision rules' values
 };
 
 // One detector serves one recording. It must stay at one address between
@@ -27,12 +29,10 @@ struct TumblixDetector {
   int32_t mode7_run;
 };
 
-// The detection window stays open for this many samples after a
-// low-acceleration sample, and cannot open before this sample number.
-constexpr int32_t kDetectionWindowLength = 25;
-constexpr int32_t kFirstDetectableSample = 25;
-// raw_acc at or below this (hundredths of g) opens the window.
-constexpr int32_t kLowAccelerationGate = 90;
+// The detection window cannot open before the classifier's window holds
+// real samples only. How low raw_acc must be to open it and how long it
+// stays open are rule values (config.rules.window).
+constexpr int32_t kFirstDetectableSample = kClassifierWindowRows;
 
 int tumblix_default_config(TumblixConfig* config);
 TumblixDetector* tumblix_create(TumblixDetector* detector, const TumblixConfig* config);

@@ -1,11 +1,15 @@
 #include "tumblix/ml/fall_classifier.h"
 
-#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <sys/stat.h>
 
 #include "tumblix/ml/fall_model.h"
 #include "tumblix/ml/runtime/tflite_micro.h"
@@ -20,12 +24,18 @@ bool IsFloatTensorOf(const TfLiteTensor* tensor, size_t elements) {
          tensor->bytes == elements * sizeof(float);
 }
 
+constexpr size_t kFlatbufferHeaderBytes = 8;  // the root offset, then the file identifier
+
+bool HasModelIdentifier(const uint8_t* data, size_t size) {
+  return size >= kFlatbufferHeaderBytes && flatbuffers::BufferHasIdentifier(data, tflite::ModelIdentifier());
+}
+
 // A buffer that did not come from the program is checked before anything
 // reads it: a truncated or foreign file must fail here, not crash the
 // interpreter. What the flatbuffer holds (types, shapes, operators) is
 // checked by AllocateTensors.
 bool ModelBufferIsSound(const uint8_t* data, int32_t size, tflite::ErrorReporter* reporter) {
-  if (size < 8 || !flatbuffers::BufferHasIdentifier(data, tflite::ModelIdentifier())) {
+  if (size < 0 || !HasModelIdentifier(data, static_cast<size_t>(size))) {
     TF_LITE_REPORT_ERROR(reporter, "Model buffer of %d bytes does not carry the identifier \"%s\".",
                          static_cast<int>(size), tflite::ModelIdentifier());
     return false;
@@ -44,6 +54,114 @@ FallClassifier* FailCreate(FallClassifier* classifier) {
   return nullptr;
 }
 
+// One non-finite weight or bias makes every score NaN, and a NaN score
+// fails every rule that reads it: the network would silently never fire.
+// Constants are the tensors that live in the model buffer.
+bool ConstantsAreFinite(tflite::MicroInterpreter* interpreter, tflite::ErrorReporter* reporter) {
+  for (size_t t = 0; t < interpreter->tensors_size(); ++t) {
+    const TfLiteTensor* tensor = interpreter->tensor(t);
+    if (tensor->allocation_type != kTfLiteMmapRo || tensor->type != kTfLiteFloat32) continue;
+    const size_t count = tensor->bytes / sizeof(float);
+    for (size_t i = 0; i < count; ++i) {
+      if (!std::isfinite(tensor->data.f[i])) {
+        TF_LITE_REPORT_ERROR(reporter, "Tensor %zu ('%s'): element %zu of its constant data is %f.", t,
+                             tensor->name != nullptr ? tensor->name : "", i,
+                             static_cast<double>(tensor->data.f[i]));
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+constexpr size_t kReasonBufferSize = 160;
+
+enum class IdentifierCheck { kNone, kBeforeReading };
+// How reading a model file failed, in the loader's three messages.
+enum class FileFailure { kNone, kNotOpened, kNotAllocated, kNotRead };
+
+FileFailure Refuse(FileFailure failure, char* reason, size_t reason_size, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+FileFailure Refuse(FileFailure failure, char* reason, size_t reason_size, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(reason, reason_size, format, args);
+  va_end(args);
+  return failure;
+}
+
+// Reads exactly size bytes from the start of fd; false at an error or an
+// early end (errno 0 then).
+bool ReadWhole(int fd, uint8_t* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t got = pread(fd, data + done, size - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got == 0) errno = 0;
+      return false;
+    }
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// The whole file in a heap buffer of its own (at least one byte, so that
+// an empty file does not yield the null that selects the built-in model).
+// The file's kind and size, and on request its identifier, are checked
+// before anything is allocated or read whole; it is opened without
+// blocking, so that a FIFO cannot hold the caller up.
+FileFailure ReadOpenModelFile(FallClassifierConfig* config, int fd, IdentifierCheck check, char* reason,
+                              size_t reason_size) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) {
+    return Refuse(FileFailure::kNotOpened, reason, reason_size, "%s", std::strerror(errno));
+  }
+  if (!S_ISREG(status.st_mode)) {
+    return Refuse(FileFailure::kNotOpened, reason, reason_size, "not a regular file");
+  }
+  const long long size = static_cast<long long>(status.st_size);
+  if (size > kModelFileMaxBytes) {
+    return Refuse(FileFailure::kNotAllocated, reason, reason_size,
+                  "the file is %lld bytes, more than the %d bytes a model file may have", size, kModelFileMaxBytes);
+  }
+  if (check == IdentifierCheck::kBeforeReading) {
+    uint8_t head[kFlatbufferHeaderBytes];
+    const bool has_head = size >= static_cast<long long>(sizeof(head)) && ReadWhole(fd, head, sizeof(head));
+    if (!has_head || !HasModelIdentifier(head, sizeof(head))) {
+      return Refuse(FileFailure::kNotRead, reason, reason_size,
+                    "the file of %lld bytes does not carry the identifier \"%s\"", size, tflite::ModelIdentifier());
+    }
+  }
+  const size_t bytes = static_cast<size_t>(size);
+  auto* data = static_cast<uint8_t*>(std::malloc(bytes > 0 ? bytes : 1));
+  if (data == nullptr) {
+    return Refuse(FileFailure::kNotAllocated, reason, reason_size, "no memory for the %lld bytes of the file", size);
+  }
+  if (!ReadWhole(fd, data, bytes)) {
+    const int error = errno;
+    std::free(data);
+    if (error != 0) return Refuse(FileFailure::kNotRead, reason, reason_size, "%s", std::strerror(error));
+    return Refuse(FileFailure::kNotRead, reason, reason_size, "the file ended before its %lld bytes", size);
+  }
+  config->model_data = data;
+  config->model_size = static_cast<int32_t>(size);
+  return FileFailure::kNone;
+}
+
+FileFailure ReadModelFile(FallClassifierConfig* config, const char* path, IdentifierCheck check, char* reason,
+                          size_t reason_size) {
+  config->model_data = nullptr;
+  config->model_size = 0;
+  reason[0] = '\0';
+  if (path == nullptr) return FileFailure::kNone;
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return Refuse(FileFailure::kNotOpened, reason, reason_size, "%s", std::strerror(errno));
+  const FileFailure failure = ReadOpenModelFile(config, fd, check, reason, reason_size);
+  close(fd);
+  return failure;
+}
+
 }  // namespace
 
 int ml_tumblix_default_config(FallClassifierConfig* config) {
@@ -54,56 +172,30 @@ int ml_tumblix_default_config(FallClassifierConfig* config) {
 }
 
 int ml_tumblix_load_model(FallClassifierConfig* config, const char* path) {
-  config->model_data = nullptr;
-  config->model_size = 0;
-  if (path == nullptr) return 0;
+  char reason[kReasonBufferSize];
+  switch (ReadModelFile(config, path, IdentifierCheck::kNone, reason, sizeof(reason))) {
+    case FileFailure::kNone:
+      return 0;
+    case FileFailure::kNotOpened:
+      std::printf("ml_tumblix : %s, not opened.\n", path);
+      return -1;
+    case FileFailure::kNotAllocated:
+      std::printf("ml_tumblix : model_data, not allocated.\n");
+      return -1;
+    case FileFailure::kNotRead:
+      break;
+  }
+  std::printf("ml_tumblix : model_data, not read.\n");
+  return -1;
+}
 
-  std::FILE* file = std::fopen(path, "rb");
-  // A directory opens for reading on some systems but is no model file.
-  struct stat status;
-  if (file != nullptr && (fstat(fileno(file), &status) != 0 || S_ISDIR(status.st_mode))) {
-    std::fclose(file);
-    file = nullptr;
-  }
-  if (file == nullptr) {
-    std::printf("ml_tumblix : %s, not opened.\n", path);
-    return -1;
-  }
-  // A stream that cannot tell its length (a pipe, a directory) cannot be
-  // read as a model either.
-  long length = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
-  if (length < 0) {
-    std::printf("ml_tumblix : model_data, not read.\n");
-    std::fclose(file);
-    return -1;
-  }
-  if (length > INT32_MAX) {
-    std::printf("ml_tumblix : model_data, not allocated.\n");
-    std::fclose(file);
-    return -1;
-  }
-  config->model_size = static_cast<int32_t>(length);
-  // At least one byte, so that an empty file still yields a buffer of its
-  // own rather than a null that would select the built-in model.
-  config->model_data = static_cast<uint8_t*>(std::malloc(length > 0 ? static_cast<size_t>(length) : 1));
-  if (config->model_data == nullptr) {
-    std::printf("ml_tumblix : model_data, not allocated.\n");
-    config->model_size = 0;
-    std::fclose(file);
-    return -1;
-  }
-  const size_t wanted = static_cast<size_t>(length);
-  if (std::fseek(file, 0, SEEK_SET) != 0 || std::fread(config->model_data, 1, wanted, file) != wanted) {
-    std::printf("ml_tumblix : model_data, not read.\n");
-    std::free(config->model_data);
-    config->model_data = nullptr;
-    config->model_size = 0;
-    std::fclose(file);
-    return -1;
-  }
-  std::fclose(file);
-  return 0;
+int ml_tumblix_read_model_file(FallClassifierConfig* config, const char* path, char* reason, int reason_size) {
+  char unused[1];
+  const bool has_room = reason != nullptr && reason_size > 0;
+  return ReadModelFile(config, path, IdentifierCheck::kBeforeReading, has_room ? reason : unused,
+                       has_room ? static_cast<size_t>(reason_size) : sizeof(unused)) == FileFailure::kNone
+             ? 0
+             : -1;
 }
 
 FallClassifier* ml_tumblix_create(FallClassifier* classifier, const FallClassifierConfig* config) {
@@ -144,6 +236,11 @@ FallClassifier* ml_tumblix_create(FallClassifier* classifier, const FallClassifi
     TF_LITE_REPORT_ERROR(classifier->error_reporter,
                          "The model must take %d float32 values and give %d.", kInputElements,
                          kOutputElements);
+    return FailCreate(classifier);
+  }
+  // The built-in model's constants are checked by the tests, not here.
+  if (classifier->config.model_data != nullptr &&
+      !ConstantsAreFinite(classifier->interpreter, classifier->error_reporter)) {
     return FailCreate(classifier);
   }
   // The output's arena bytes may hold leftovers of the planning; scores read
