@@ -41,12 +41,14 @@ class NotUtf8Paths(support.Workdir):
         os.rename(self.path("gen"), data)
         model = os.path.join(self.dir.encode(), b"mod\xe8le.tflite")
         shutil.copyfile(BUILT_IN, model)
-        folder = self.path("run")
-        done = subprocess.run([support.PYTHON, os.path.join(support.TOOLS, "evaluate").encode(), data, b"-o",
-                               folder.encode(), b"--model", model], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              env=tool_env())
+        done = subprocess.run([support.PYTHON, os.path.join(support.TOOLS, "evaluate").encode(), data, b"--runs-dir",
+                               self.path("runs").encode(), b"--model", model, b"--name", b"na\xefve"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=tool_env())
         self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
         self.assertNotIn(b"Traceback", done.stderr)
+        folder = next(os.path.join(self.path("runs"), n) for n in os.listdir(self.path("runs")) if n.endswith("ve"))
+        with open(self.path("runs", "runs.csv"), "rb") as f:
+            self.assertIn(b",na\xefve,", f.read())
         # Whole or not at all: no half-written or temporary manifest is left.
         self.assertEqual(sorted(n for n in os.listdir(folder) if "manifest" in n), ["manifest.json"])
         with open(os.path.join(folder, "manifest.json"), encoding="utf-8") as f:

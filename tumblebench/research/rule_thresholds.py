@@ -8,9 +8,10 @@ Python side's one copy of them, until that reads the table itself."""
 
 from . import rule_replay as rr
 
-# Group -> name -> the built-in value, named as the rule table names them.
+# Group -> name -> the built-in value of every value the rules compare
+# against, named as the rule table names them (the window's gate is drawn by
+# no figure here).
 _BUILT_IN = {
-    "window": {"raw_acc_at_most": 90, "open_samples": 25},
     "x1": {"lpf_acc_below": rr.X1_ACC, "lpf_gyro_above": rr.X1_GYRO, "vv_above": rr.X1_VV,
            "window_samples": rr.TRIGGER_WINDOW_SAMPLES},
     "x2": {"lpf_acc_below": rr.X2_ACC, "lpf_gyro_above": rr.X2_GYRO, "vv_above": rr.X2_VV,

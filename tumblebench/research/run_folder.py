@@ -140,8 +140,10 @@ def json_text(value):
 
 def write_atomically(path, text):
     """Writes the file whole or not at all: into a temporary file beside it,
-    renamed into place; on any failure the old file stays as it was."""
-    data = text.encode("utf-8")
+    renamed into place; on any failure the old file stays as it was. Text
+    that holds a path's bytes that are not UTF-8 (surrogate escapes) gets
+    those bytes back."""
+    data = text.encode("utf-8", errors="surrogateescape")
     handle, temporary = tempfile.mkstemp(prefix="." + os.path.basename(path) + ".", dir=os.path.dirname(path)
                                          or ".")
     try:

@@ -216,18 +216,11 @@ def text_summary(summary):
     else:
         out.append("  lead time      no in-time detections")
     out += research_text.breakdown_lines(summary)
-    fa = summary.false_alarms()
-    if fa:
-        out.append("")
-        out.append("  false alarms per activity type")
-        for label, n, total in fa:
-            out.append("    %-60s %s" % (shorten(label, 60), _ratio(n, total)))
-    miss = summary.misses()
-    if miss:
-        out.append("")
-        out.append("  misses per fall type")
-        for label, n, total in miss:
-            out.append("    %-60s %s" % (shorten(label, 60), _ratio(n, total)))
+    for title, rows in (("false alarms per activity type", summary.false_alarms()),
+                        ("misses per fall type", summary.misses())):
+        if rows:
+            out += ["", "  " + title]
+            out += ["    %-60s %s" % (shorten(label, 60), _ratio(n, total)) for label, n, total in rows]
     modes = summary.first_modes()
     out.append("")
     if modes:
