@@ -136,6 +136,11 @@ class RunsFolder(support.GeneratedData):
         with open(os.path.join(self.folder["in-sample"], "summary.html")) as f:
             self.assertIn('<p class="warn">WARNING: the model was trained on 1', f.read())
         self.assertNotIn("WARNING", self.done["base"].stdout)
+        compared = support.run_tool("run_summary", "--runs-dir", self.runs, "--compare", "base", "in-sample")
+        warnings = [line for line in compared.stdout.splitlines() if "WARNING" in line]
+        self.assertEqual(len(warnings), 1, compared.stdout)
+        self.assertRegex(warnings[0], r"WARNING: the model was trained on 1 of this run's subjects \(synthetic:SA01\): "
+                                      r".*\(new\)$")
 
     def test_runs_csv_has_a_row_per_run_failed_ones_too(self):
         index = pandas.read_csv(os.path.join(self.runs, "runs.csv"))

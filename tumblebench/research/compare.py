@@ -9,7 +9,7 @@ import itertools
 from dataclasses import dataclass, field
 
 from .. import kfall
-from . import estimates, metrics, plotting
+from . import estimates, metrics, plotting, research_text
 from .stats import REPORTED_TASKS
 from .summary import format_value
 
@@ -161,6 +161,9 @@ def text_comparison(cmp, changes=False):
                       p.right_in_new_only, _p_text(p.p_value)))
     for label, s in zip(labels, runs):
         out.append("  check (%s): %s" % (label, s.check.describe()))
+        in_sample = research_text.in_sample_text(s)
+        if in_sample and in_sample.startswith("WARNING"):
+            out.append("  %s (%s)" % (in_sample, label))
         for note in s.log.notes + s.context.notes:
             out.append("  note (%s): %s" % (label, note))
     return "\n".join(out) + "\n"
