@@ -5,8 +5,8 @@
 #   demo      build, and what the demo's summary draws with (numpy, matplotlib)
 #   test      build, and what the whole suite needs: GoogleTest, Google
 #             Benchmark, GNU time and every Python module the package's
-#             tests use, PyTorch among them, and venv and pip for the
-#             install check
+#             tests use, PyTorch and pandas among them, venv and pip for the
+#             install check, and chromium to render the HTML summary
 #   fuzz      build, and clang with its fuzzing runtime
 #   training  what retraining the fall model needs (PyTorch, openpyxl, ...)
 #   venv      what `make venv` needs to install the package
@@ -28,7 +28,8 @@ add_group() {
   case $1 in
     build) packages+=("${build[@]}") ;;
     demo) packages+=("${build[@]}" "${python[@]}") ;;
-    test) packages+=("${build[@]}" libgtest-dev libgmock-dev libbenchmark-dev time "${training[@]}" "${venv[@]}") ;;
+    test) packages+=("${build[@]}" libgtest-dev libgmock-dev libbenchmark-dev time "${training[@]}" "${venv[@]}"
+                     python3-pandas chromium) ;;
     fuzz) packages+=("${build[@]}" clang libclang-rt-14-dev) ;;
     training|--with-training) packages+=("${build[@]}" "${training[@]}") ;;
     venv) packages+=("${python[@]}" "${venv[@]}") ;;

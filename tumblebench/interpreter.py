@@ -7,13 +7,15 @@ traceback from deep inside an import."""
 import importlib.util
 import sys
 
+from . import exit_status
+
 DEBIAN_PYTHON = "/usr/bin/python3"
 # What each module is in Debian, for the message.
 DEBIAN_PACKAGES = {"numpy": "python3-numpy", "matplotlib": "python3-matplotlib", "torch": "python3-torch",
                    "flatbuffers": "python3-flatbuffers", "openpyxl": "python3-openpyxl",
                    "scipy": "python3-scipy"}
-# Status of a tool that cannot start; the tools use 2 for what they cannot work with.
-MISSING_MODULES_STATUS = 2
+# Status of a tool that cannot start: nothing was done.
+MISSING_MODULES_STATUS = exit_status.REFUSED
 
 
 def missing(modules):

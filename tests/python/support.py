@@ -152,6 +152,24 @@ class Workdir(unittest.TestCase):
         return os.path.join(self.dir, *parts)
 
 
+class GeneratedData(unittest.TestCase):
+    """Test cases that share a generated data set in a scratch folder of the
+    class: cls.dir, cls.data; GENERATE are the generator's options."""
+
+    GENERATE = ("--subjects", "1", "--trials", "1", "--seed", "1")
+
+    @classmethod
+    def setUpClass(cls):
+        cls._tmp = tempfile.TemporaryDirectory(prefix="tumblebench_%s_" % cls.__name__)
+        cls.dir = cls._tmp.name
+        cls.data = os.path.join(cls.dir, "data")
+        generate_data_set(cls.data, *cls.GENERATE)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._tmp.cleanup()
+
+
 class DataSet:
     """A subject folder with recordings of several kinds and a label file
     that lists them, plus one trial that is missing and one line with an

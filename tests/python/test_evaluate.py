@@ -155,7 +155,7 @@ class GeneratedRuns(unittest.TestCase):
             out.write(f.read()[:200])
         folder = os.path.join(self.dir, "runs", "broken")
         done = run("evaluate", self.data, "-o", folder, "--subjects", "SA01", "--model", broken)
-        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.returncode, 3)   # the harness's own status for a refused model
         self.assertIn("the model cannot be used", done.stderr)
         self.assertTrue(self.manifest(folder)["status"].startswith("failed"))
         self.assertEqual(os.path.getsize(os.path.join(folder, "run.log")), 0)
@@ -185,13 +185,13 @@ class GeneratedRuns(unittest.TestCase):
                          ("walking on a treadmill", "Walk normally with turn (4m)"))
         self.assertEqual((results["S02T06R01.csv"]["age_group"], results["S01T06R01.csv"]["age_group"]),
                          ("elderly", "young"))
-        groups = {r["age group"]: r for r in read_csv(os.path.join(self.builtin, "per_group.csv"))}
-        self.assertEqual(groups["young"]["ADL"], rows["SA01"]["ADL"])
+        groups = {r["age_group"]: r for r in read_csv(os.path.join(self.builtin, "per_group.csv"))}
+        self.assertEqual(groups["young"]["adl"], rows["SA01"]["adl"])
         self.assertEqual(groups["elderly"]["falls"], rows["SA02"]["falls"])
         # Activities the data set names itself get a table of their own.
         activities = {r["activity"]: r for r in read_csv(os.path.join(self.builtin, "per_activity.csv"))}
         treadmill = [r for r in results.values() if r["activity"] == "walking on a treadmill"]
-        self.assertEqual(int(activities["walking on a treadmill"]["ADL"]), len(treadmill))
+        self.assertEqual(int(activities["walking on a treadmill"]["adl"]), len(treadmill))
         self.assertEqual(int(activities["walking on a treadmill"]["fp"]), sum(r["outcome"] == "fp" for r in treadmill))
         with open(os.path.join(self.builtin, "summary.txt")) as f:
             summary = f.read()
@@ -277,7 +277,10 @@ class RealKFallSubject(unittest.TestCase):
             done = run("evaluate", SHARED_KFALL, "--subjects", "SA06", "-o", folder, "--dump-features")
             self.assertEqual(done.returncode, 0, done.stderr)
             with open(os.path.join(folder, "manifest.json")) as f:
-                recordings = json.load(f)["recordings"]
+                manifest = json.load(f)
+            recordings = manifest["recordings"]
+            # Known by name from its label spreadsheets: runs of it can say when a model saw its subjects.
+            self.assertEqual(manifest["data_set"]["name"], "kfall")
             self.assertGreater(recordings["scored"], 100)
             self.assertEqual(recordings["scored"], recordings["listed"])
             done = run("sweep_thresholds", folder, "--shifts", "0", "--scales", "1")

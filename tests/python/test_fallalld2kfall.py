@@ -203,11 +203,11 @@ class GeneratedDownload(support.Workdir):
         for extra, what in cases:
             with self.subTest(what=what):
                 run = convert(self.path("in"), self.path("out"), *extra)
-                self.assertEqual(run.returncode, 1)
+                self.assertEqual(run.returncode, 2)
                 self.assertIn(what, run.stderr)
                 self.assertFalse(os.path.exists(self.path("out")))
         run = convert(self.path("nothing"), self.path("out"))
-        self.assertEqual((run.returncode, "no such folder" in run.stderr), (1, True))
+        self.assertEqual((run.returncode, "no such folder" in run.stderr), (2, True))
         # A waist file of a subject FallAllD does not have is named, not passed over.
         write_trial(self.path("in"), "S16", "A019", 1, *standing(5))
         run = convert(self.path("in"), self.path("out"))
@@ -219,7 +219,7 @@ class GeneratedDownload(support.Workdir):
         with open(self.path("used", "notes.txt"), "w") as stream:
             stream.write("mine\n")
         run = convert(self.path("in"), self.path("used"))
-        self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.returncode, 2)
         self.assertIn("not empty", run.stderr)
         self.assertEqual(os.listdir(self.path("used")), ["notes.txt"])
 

@@ -76,7 +76,12 @@ class DataSetRun(unittest.TestCase):
         with open(os.path.join(self.out, "summary.html")) as f:
             page = f.read()
         images = re.findall(r'src="data:image/png;base64,([A-Za-z0-9+/=]+)"', page)
-        self.assertEqual(len(images), 8)
+        # Eight panels, and a gallery figure for every false alarm and every
+        # missed, late (labelled) or early fall.
+        rows = read_csv(os.path.join(self.out, "results.csv"))
+        wrong = [r for r in rows if r["outcome"] in ("fp", "fn", "early") or r["finding"] == "late"]
+        self.assertTrue(wrong)
+        self.assertEqual(len(images), 8 + len(wrong))
         for data in images:
             assert_png(self, base64.b64decode(data))
         self.assertIn("S01T25R01.csv", page)   # the missing trial is named

@@ -138,7 +138,7 @@ class GeneratedDownload(support.Workdir):
                                      ["S02T07R01.csv", "SA02_adl.csv", "SA02_all.csv", "SA02_down.csv"])
 
         run = convert(self.path("bad0"), self.path("out"), "SA99")
-        self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.returncode, 2)   # refused before any work
         self.assertIn("SA99 is not a SisFall subject", run.stderr)
         # A KFall subject folder is named like a young SisFall subject.
         write_download(self.path("kfall"), {"SA06/S06T01R01.csv": ramp(2)})
@@ -156,7 +156,7 @@ class GeneratedDownload(support.Workdir):
             stream.write("a trace of the old recording\n")
 
         refused = convert(self.path("in"), out, "SA01")
-        self.assertEqual(refused.returncode, 1)
+        self.assertEqual(refused.returncode, 2)
         self.assertIn("not empty", refused.stderr)
         self.assertTrue(os.path.exists(stale))
 
@@ -209,6 +209,56 @@ class Decimation(unittest.TestCase):
         self.assertLess(amplitude(filtered[:, 2], 30), 0.0005)
         # A mean of two passes cos(pi f / 200) of it.
         self.assertAlmostEqual(amplitude(means[:, 2], 30), 0.2 * np.cos(np.pi * 70 / 200), delta=0.002)
+
+
+class Streaming(support.Workdir):
+    """Trial files are read, decimated and written block by block: the
+    result is the whole-file computation's to the bit, and memory does not
+    grow with the file."""
+
+    def test_blocks_give_the_whole_file_result_bit_for_bit(self):
+        rng = np.random.default_rng(11)
+        for lines in (1, 2, 3, 36, 37, 74, 1001):
+            samples = rng.normal(size=(lines, 6)) * 300
+            for method in resample.METHODS:
+                whole = resample.decimate(samples, 2, method)
+                for block in (1, 7, 64, 1000):
+                    with self.subTest(lines=lines, method=method, block=block):
+                        decimator = resample.Decimator(2, method)
+                        parts = [decimator.feed(samples[i:i + block]) for i in range(0, lines, block)]
+                        streamed = np.concatenate(parts + [decimator.finish()])
+                        self.assertEqual(streamed.shape, whole.shape)
+                        self.assertEqual(streamed.tobytes(), whole.tobytes())
+
+    def test_a_bad_line_blocks_into_a_file_stops_it_with_its_line_and_writes_nothing(self):
+        bad_at = 2 * sisfall.BLOCK_LINES + 50
+        good = sisfall_line((10, -256, 128, 1000, -2000, 300, 1, 2, 3))
+        write_download(self.path("in"), {"SA02/D01_SA02_R01.txt": good * (bad_at - 1) + " 1, 2, 3;\r\n" + good * 9})
+        run = convert(self.path("in"), self.path("out"))
+        self.assertEqual(run.returncode, 1, run.stderr)
+        self.assertIn("D01_SA02_R01.txt, line %d: 3 fields" % bad_at, run.stderr)
+        self.assertFalse(os.path.exists(self.path("out")))
+
+    def peak_rss_kb(self, lines):
+        source = self.path("in%d" % lines)
+        rows = [(10 + i % 50, -256, 128, 1000 + i % 7, -2000, 300, 1, 2, 3) for i in range(lines)]
+        write_download(source, {"SA01/D01_SA01_R01.txt": rows})
+        measure = ("import resource, subprocess, sys\n"
+                   "done = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)\n"
+                   "print(done.returncode, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
+        command = [support.PYTHON, os.path.join(support.TOOLS, "sisfall2kfall"), source, self.path("out%d" % lines)]
+        done = subprocess.run([support.PYTHON, "-c", measure] + command, stdout=subprocess.PIPE, text=True, check=True)
+        status, peak_kb = (int(v) for v in done.stdout.split())
+        self.assertEqual(status, 0)
+        self.assertEqual(len(read(self.path("out%d" % lines, "sensor_data", "SA01", "S01T06R01.csv")).splitlines()),
+                         1 + (lines + 1) // 2)
+        return peak_kb
+
+    def test_memory_stays_flat_in_the_file_size(self):
+        small, large = self.peak_rss_kb(4000), self.peak_rss_kb(300000)
+        # Reading the file whole took about 20 times its size (a 14 MB file,
+        # 280 MB); block by block, a 75 times longer file needs no more.
+        self.assertLess(large - small, 25 * 1024, "peak %d kB for 4000 lines, %d kB for 300000" % (small, large))
 
 
 class Mapping(unittest.TestCase):

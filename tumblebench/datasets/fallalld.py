@@ -24,6 +24,7 @@ from dataclasses import dataclass
 
 import numpy as np
 
+from ..kfall import label_files
 from . import kfall_layout, resample, source_files
 from .source_files import InputError, MalformedFile
 
@@ -331,7 +332,7 @@ def read_trial(files):
                                    RATE_PER_S, kfall_layout.RATE_PER_S)
     activity = files.activity
     return kfall_layout.Trial(task=activity.task, trial=trial_offset(activity.code) + files.trial,
-                              description="FallAllD %s: %s" % (activity.code, activity.name),
+                              description=label_files.source_activity_description(DATASET, activity.code, activity.name),
                               activity=activity.code, source=source_names(files), samples=samples,
                               activity_name=activity.name)
 

@@ -9,9 +9,12 @@ and label files, subjects.csv and recordings.csv; run "tumblebench -r" in
 OUTPUT/sensor_data. Subjects S01..S15 become folders SA71..SA85. Details:
 docs/fallalld.md.
 
-Exit status: 0 when every subject was written; 1 when nothing was written
-(unreadable input, a malformed file, an output that is not empty); 2 for bad
-arguments; 130 when interrupted (nothing written).
+Exit status (tumblebench.exit_status): 0 when every subject was written; 2
+for bad arguments, an input that is not a FallAllD download, an unknown
+subject or an output that is not empty (nothing done); 1 when the
+conversion failed on the way (a malformed file, a file that cannot be
+written); 128 + N when stopped by signal N (130 for Ctrl-C). Whatever ends
+it early, nothing is written.
 """
 
 import argparse
@@ -19,6 +22,7 @@ import os
 import sys
 import time
 
+from .. import exit_status, stop_signals
 from . import fallalld, kfall_layout, source_files
 
 PROG = "fallalld2kfall"
@@ -48,9 +52,24 @@ def parse_arguments(argv):
 
 
 def convert(args):
-    download = fallalld.Download(args.input)
-    chosen = source_files.chosen_subjects(args.subjects, download.subjects, fallalld.folder_name, args.input)
+    """Converts; returns the exit status. What cannot be used is found before
+    any work (status 2); a failure on the way leaves nothing written (1)."""
+    started = False
+    try:
+        download = fallalld.Download(args.input)
+        chosen = source_files.chosen_subjects(args.subjects, download.subjects, fallalld.folder_name,
+                                              args.input)
+        with kfall_layout.LayoutWriter(args.output, force=args.force,
+                                       recording_columns=kfall_layout.DESCRIBED_RECORDING_COLUMNS) as writer:
+            started = True
+            write_subjects(args, download, chosen, writer)
+    except (source_files.InputError, kfall_layout.LayoutError, OSError) as error:
+        say("%s; nothing written" % error)
+        return exit_status.FAILED if started else exit_status.REFUSED
+    return exit_status.OK
 
+
+def write_subjects(args, download, chosen, writer):
     skipped = []
 
     def malformed(error):
@@ -62,32 +81,26 @@ def convert(args):
 
     totals = []
     started = time.monotonic()
-    with kfall_layout.LayoutWriter(args.output, force=args.force,
-                                   recording_columns=kfall_layout.DESCRIBED_RECORDING_COLUMNS) as writer:
-        if not args.subjects:
-            for stray in download.strays:
-                malformed(stray)
-        scratch = writer.staging_area("unpacked")
-        for number, subject_id in enumerate(chosen, start=1):
-            subject = fallalld.subject_record(subject_id)
-            say("%s -> %s (%d/%d)" % (subject_id, subject.folder, number, len(chosen)))
-            folder, names = download.subject_files(subject_id, scratch)
-            try:
-                counts = writer.add_subject(subject, fallalld.read_subject(folder, names, subject_id,
-                                                                           malformed))
-            finally:
-                download.release(folder)
-            if counts.recordings == 0:
-                raise source_files.InputError("%s in %s: no waist trial could be converted "
-                                          "(S<ss>_D3_A<aaa>_T<tt>_A.dat and _G.dat)"
-                                          % (subject_id, args.input))
-            totals.append(counts)
-            say("  %d recordings: %d daily activities (%.1f min), %d falls"
-                % (counts.recordings, counts.daily_activities,
-                   counts.daily_activity_seconds / 60, counts.falls))
-        writer.commit()
+    if not args.subjects:
+        for stray in download.strays:
+            malformed(stray)
+    scratch = writer.staging_area("unpacked")
+    for number, subject_id in enumerate(chosen, start=1):
+        subject = fallalld.subject_record(subject_id)
+        say("%s -> %s (%d/%d)" % (subject_id, subject.folder, number, len(chosen)))
+        folder, names = download.subject_files(subject_id, scratch)
+        try:
+            counts = writer.add_subject(subject, fallalld.read_subject(folder, names, subject_id, malformed))
+        finally:
+            download.release(folder)
+        if counts.recordings == 0:
+            raise source_files.InputError("%s in %s: no waist trial could be converted "
+                                          "(S<ss>_D3_A<aaa>_T<tt>_A.dat and _G.dat)" % (subject_id, args.input))
+        totals.append(counts)
+        say("  %d recordings: %d daily activities (%.1f min), %d falls"
+            % (counts.recordings, counts.daily_activities, counts.daily_activity_seconds / 60, counts.falls))
+    writer.commit()
     report(args, totals, skipped, time.monotonic() - started)
-    return 0
 
 
 def report(args, totals, skipped, seconds):
@@ -101,18 +114,13 @@ def report(args, totals, skipped, seconds):
 
 
 def main(argv=None):
+    stop_signals.install()
     args = parse_arguments(argv)
     try:
         return convert(args)
-    except (source_files.InputError, kfall_layout.LayoutError) as error:
-        say("%s; nothing written" % error)
-        return 1
-    except OSError as error:
-        say("%s; nothing written" % error)
-        return 1
-    except KeyboardInterrupt:
-        say("interrupted; nothing written")
-        return 130
+    except (KeyboardInterrupt, stop_signals.Stopped) as error:
+        say("%s: interrupted; nothing written" % stop_signals.name_of(error))
+        return stop_signals.status_of(error)
 
 
 if __name__ == "__main__":

@@ -68,7 +68,7 @@ class Trial:
     description: str
     activity: str        # the source data set's own activity code
     source: str          # the source file, for messages and recordings.csv
-    samples: np.ndarray  # (n, 6) at 100 per second: g, g, g, deg/s, deg/s, deg/s
+    samples: object      # (n, 6) at 100 per second: g, g, g, deg/s, deg/s, deg/s; an array or SampleBlocks
     onset_frame: int = 0     # at 100 per second; 0 and 0: no label
     impact_frame: int = 0
     activity_name: str = ""  # the source data set's own name for the activity
@@ -95,19 +95,35 @@ def format_number(value):
     return repr(value)
 
 
+class SampleBlocks:
+    """A trial's samples made block by block as they are written, so that a
+    long recording is never in memory whole: its length, known beforehand,
+    and a function that gives the blocks ((k, 6) arrays) in order."""
+
+    def __init__(self, length, make_blocks):
+        self.length, self.make_blocks = length, make_blocks
+
+    def __len__(self):
+        return self.length
+
+
 def write_trial_file(path, samples):
-    samples = np.asarray(samples, dtype=np.float64)
-    if samples.ndim != 2 or samples.shape[1] != CHANNELS:
-        raise LayoutError("%s: expected %d channels per sample, got shape %s"
-                          % (path, CHANNELS, samples.shape))
-    if not np.isfinite(samples).all():
-        raise LayoutError("%s: samples that are not finite numbers" % path)
+    blocks = samples.make_blocks() if isinstance(samples, SampleBlocks) else [samples]
+    frame = 0
     with open(path, "w", newline="\n") as stream:
         stream.write(TRIAL_HEADER + "\n")
-        for index, row in enumerate(samples.tolist()):
-            frame = index + 1
-            stream.write("%.2f,%d,%s\n" % (frame / RATE_PER_S, frame,
-                                           ",".join(map(format_number, row))))
+        for block in blocks:
+            block = np.asarray(block, dtype=np.float64)
+            if block.ndim != 2 or block.shape[1] != CHANNELS:
+                raise LayoutError("%s: expected %d channels per sample, got shape %s"
+                                  % (path, CHANNELS, block.shape))
+            if not np.isfinite(block).all():
+                raise LayoutError("%s: samples that are not finite numbers" % path)
+            for row in block.tolist():
+                frame += 1
+                stream.write("%.2f,%d,%s\n" % (frame / RATE_PER_S, frame, ",".join(map(format_number, row))))
+    if frame != len(samples):
+        raise LayoutError("%s: %d samples written where %d were announced" % (path, frame, len(samples)))
 
 
 def write_csv(path, header, rows):

@@ -56,29 +56,77 @@ def decimate(samples, factor, method=DEFAULT_METHOD):
     """samples: array (n, channels) at the source rate; returns the array at
     the source rate divided by factor."""
     samples = np.asarray(samples, dtype=np.float64)
-    if factor < 1 or int(factor) != factor:
-        raise ValueError("decimation factor %r is not a whole number of at least 1" % factor)
-    if method not in METHODS:
-        raise ValueError("unknown decimation method %r (one of %s)" % (method, ", ".join(METHODS)))
-    if factor == 1 or len(samples) == 0:
-        return samples.copy()
-    if method == "pick":
-        return samples[::factor].copy()
-    if method == "mean":
-        whole = len(samples) // factor * factor
-        means = samples[:whole].reshape(-1, factor, samples.shape[1]).mean(axis=1)
-        if whole < len(samples):
-            means = np.vstack([means, samples[whole:].mean(axis=0)])
-        return means
-    taps = lowpass_taps(factor)
-    half = (len(taps) - 1) // 2
-    # The recording is continued with its first and last values: padding with
-    # zeros would add a step to 0 g at both ends, which the detector would
-    # take for free fall.
-    padded = np.pad(samples, ((half, half), (0, 0)), mode="edge")
-    filtered = np.column_stack([np.convolve(padded[:, c], taps, mode="valid")
-                                for c in range(samples.shape[1])])
-    return filtered[::factor]
+    decimator = Decimator(factor, method)
+    return np.concatenate([decimator.feed(samples), decimator.finish()])
+
+
+class Decimator:
+    """decimate() for a recording that arrives in blocks, so that a long one
+    never has to be in memory whole: feed() every block in order, then
+    finish(); the arrays they return, joined, are decimate()'s result for
+    the whole recording, to the last bit. Between blocks it holds less than
+    a filter's length of samples."""
+
+    def __init__(self, factor, method=DEFAULT_METHOD):
+        if factor < 1 or int(factor) != factor:
+            raise ValueError("decimation factor %r is not a whole number of at least 1" % factor)
+        if method not in METHODS:
+            raise ValueError("unknown decimation method %r (one of %s)" % (method, ", ".join(METHODS)))
+        self.factor, self.method = int(factor), method
+        self.taps = lowpass_taps(self.factor) if method == "lowpass" and self.factor > 1 else None
+        self.seen = 0           # samples fed so far
+        self.held = None        # samples fed and not yet used up, (k, channels)
+        self.last = None        # the last sample fed, to continue the recording beyond its end
+        self.channels = 0
+
+    def feed(self, block):
+        block = np.asarray(block, dtype=np.float64)
+        if block.ndim == 2:
+            self.channels = block.shape[1]
+        if len(block) == 0:
+            return block.reshape(0, *block.shape[1:]).copy()
+        first = self.seen == 0
+        start = (-self.seen) % self.factor
+        self.seen += len(block)
+        self.last = block[-1:]
+        if self.factor == 1:
+            return block.copy()
+        if self.method == "pick":
+            return block[start::self.factor].copy()
+        if self.method == "lowpass" and first:
+            # The recording is continued with its first and last values:
+            # padding with zeros would add a step to 0 g at both ends, which
+            # the detector would take for free fall.
+            block = np.concatenate([np.repeat(block[:1], (len(self.taps) - 1) // 2, axis=0), block])
+        self.held = block if self.held is None else np.concatenate([self.held, block])
+        return self._drain()
+
+    def finish(self):
+        if self.seen == 0 or self.factor == 1 or self.method == "pick":
+            return np.zeros((0, self.channels))
+        if self.method == "mean":
+            rest, self.held = self.held, self.held[:0]
+            return rest.mean(axis=0, keepdims=True) if len(rest) else rest.copy()
+        self.held = np.concatenate([self.held, np.repeat(self.last, (len(self.taps) - 1) // 2, axis=0)])
+        return self._drain()
+
+    def _drain(self):
+        """The outputs the held samples complete; keeps what later ones need."""
+        f = self.factor
+        if self.method == "mean":
+            whole = len(self.held) // f * f
+            means = self.held[:whole].reshape(-1, f, self.held.shape[1]).mean(axis=1)
+            self.held = self.held[whole:]
+            return means
+        length = len(self.taps)
+        count = (len(self.held) - length) // f + 1 if len(self.held) >= length else 0
+        if count == 0:
+            return np.zeros((0, self.held.shape[1]))
+        window = self.held[:(count - 1) * f + length]
+        filtered = np.column_stack([np.convolve(window[:, c], self.taps, mode="valid")
+                                    for c in range(window.shape[1])])
+        self.held = self.held[count * f:]
+        return filtered[::f]
 
 
 def resample_to(samples, source_rate_per_s, target_rate_per_s):

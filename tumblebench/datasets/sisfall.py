@@ -19,6 +19,7 @@ from dataclasses import dataclass
 
 import numpy as np
 
+from ..kfall import label_files
 from . import kfall_layout, resample, source_files
 from .source_files import InputError, MalformedFile
 
@@ -162,35 +163,50 @@ def _explain_bad_line(line):
     return "not a SisFall data line"
 
 
-def read_counts(path):
-    """The file's raw counts, shape (lines, 9); MalformedFile names the first
-    line that is not nine whole numbers within the sensors' ranges."""
-    with open(path, "rb") as stream:
-        data = stream.read()
-    try:
-        text = data.decode("ascii")
-    except UnicodeDecodeError as error:
-        raise MalformedFile(path, data[:error.start].count(b"\n") + 1, "a byte that is not text")
-    rows = []
-    line_numbers = []
-    for number, line in enumerate(text.split("\n"), start=1):
-        match = DATA_LINE.fullmatch(line)
-        if match:
-            rows.append(match.groups())
-            line_numbers.append(number)
-        elif line.strip():
-            raise MalformedFile(path, number, _explain_bad_line(line))
-    if not rows:
-        raise MalformedFile(path, 0, "no data lines")
-    counts = np.array(rows, dtype=np.int64)
+# Lines read, checked and converted at a time: memory stays flat however
+# long a trial file is (the download's longest hold some 20,000 lines; a
+# file of millions is converted in the same few megabytes).
+BLOCK_LINES = 8192
+
+
+def count_blocks(path, block_lines=BLOCK_LINES):
+    """The file's raw counts, block by block: arrays (k, 9) in file order.
+    MalformedFile names the first line that is not nine whole numbers within
+    the sensors' ranges (it is raised when the block that holds it is read)."""
     low = np.array([r[0] for r in COLUMN_COUNT_RANGES])
     high = np.array([r[1] for r in COLUMN_COUNT_RANGES])
-    outside = (counts < low) | (counts > high)
-    if outside.any():
-        row, column = np.argwhere(outside)[0]
-        raise MalformedFile(path, line_numbers[row], "field %d, %d, is outside the sensor's range "
-                            "%d to %d" % (column + 1, counts[row, column], low[column], high[column]))
-    return counts
+
+    def block(rows, line_numbers):
+        counts = np.array(rows, dtype=np.int64)
+        outside = (counts < low) | (counts > high)
+        if outside.any():
+            row, column = np.argwhere(outside)[0]
+            raise MalformedFile(path, line_numbers[row], "field %d, %d, is outside the sensor's range "
+                                "%d to %d" % (column + 1, counts[row, column], low[column], high[column]))
+        return counts
+
+    rows, line_numbers, total = [], [], 0
+    with open(path, "rb") as stream:
+        for number, raw in enumerate(stream, start=1):
+            try:
+                line = raw.decode("ascii")
+            except UnicodeDecodeError:
+                raise MalformedFile(path, number, "a byte that is not text")
+            match = DATA_LINE.fullmatch(line.rstrip("\n"))
+            if match:
+                rows.append(match.groups())
+                line_numbers.append(number)
+            elif line.strip():
+                raise MalformedFile(path, number, _explain_bad_line(line))
+            if len(rows) == block_lines:
+                total += len(rows)
+                yield block(rows, line_numbers)
+                rows, line_numbers = [], []
+    if rows:
+        total += len(rows)
+        yield block(rows, line_numbers)
+    if total == 0:
+        raise MalformedFile(path, 0, "no data lines")
 
 
 def physical_units(counts):
@@ -219,12 +235,27 @@ def trial_file(subject_dir, subject_id, name):
     return path, ACTIVITY_BY_CODE[code], trial
 
 
+def trial_samples(path, decimation):
+    """The trial's samples at KFall's rate, as SampleBlocks: the file is read
+    once to check every line and count them, so that nothing is written of a
+    malformed file, and again, block by block, as the samples are written."""
+    lines = sum(len(counts) for counts in count_blocks(path))
+
+    def make_blocks():
+        decimator = resample.Decimator(DECIMATION_FACTOR, decimation)
+        for counts in count_blocks(path):
+            yield decimator.feed(physical_units(counts))
+        yield decimator.finish()
+
+    return kfall_layout.SampleBlocks(-(-lines // DECIMATION_FACTOR), make_blocks)
+
+
 def read_trial(path, activity, source_trial, decimation):
-    counts = read_counts(path)
-    samples = resample.decimate(physical_units(counts), DECIMATION_FACTOR, decimation)
+    samples = trial_samples(path, decimation)
     subject_folder, name = os.path.split(path)
     return kfall_layout.Trial(task=activity.task, trial=trial_offset(activity.code) + source_trial,
-                              description="SisFall %s: %s" % (activity.code, activity.description),
+                              description=label_files.source_activity_description(
+                                  DATASET, activity.code, activity.description),
                               activity=activity.code,
                               source="%s/%s" % (os.path.basename(subject_folder), name),
                               samples=samples)

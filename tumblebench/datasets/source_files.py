@@ -7,6 +7,8 @@ import os
 import shutil
 import subprocess
 
+from .. import children
+
 ARCHIVE_SUFFIX = ".tar.xz"
 
 
@@ -48,8 +50,8 @@ class Download:
 
     def unpack(self, subject_id, scratch):
         """Unpacks the subject's archive into scratch; the folder it lands in."""
-        run = subprocess.run(["bash", self.unpack_script, scratch, subject_id],
-                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        run = children.run(["bash", self.unpack_script, scratch, subject_id],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, errors="replace")
         folder = os.path.join(scratch, self.dataset_folder)
         if run.returncode != 0 or not os.path.isdir(folder):
             raise InputError("%s %s %s failed: %s" % (self.unpack_script, scratch, subject_id,

@@ -20,14 +20,16 @@ layout). PATH and KFALL_LABEL_DATA may name the file or a folder holding it.
 Label files that already exist are kept unless --force is given, so a list
 edited by hand is never overwritten behind its owner's back.
 
-Exit status: 0 on success, 1 for a usage error, 2 for a missing or malformed
-spreadsheet, 3 when a label file cannot be written.
+Exit status (tumblebench.exit_status): 0 on success; 2 for bad arguments (a
+name that is not a label file's) and for a missing or malformed
+spreadsheet, nothing written; 1 when a label file cannot be written.
 """
 
 import argparse
 import os
 import sys
 
+from .. import exit_status
 from . import label_files, names, spreadsheets, tasks
 
 PROG = "kfall_label"
@@ -98,21 +100,21 @@ def main(argv=None):
     subject = names.label_file_subject(args.label_file)
     if subject is None:
         warn("%s: expected a label file name like SA06_down.csv" % args.label_file)
-        return 1
+        return exit_status.REFUSED
     try:
         spreadsheet = spreadsheets.find_spreadsheet(subject, args.labels)
         labels = spreadsheets.read_spreadsheet(spreadsheet, warn)
     except spreadsheets.SpreadsheetError as error:
         warn(str(error))
-        return 2
+        return exit_status.REFUSED
     try:
         down, adl, every = label_rows(subject, labels, recordings_in_folder(names.recording_prefix(subject)))
         for kind, rows in (("down", down), ("adl", adl), ("all", every)):
             write_label_file(names.label_file_name(subject, kind), rows, args.force)
     except OSError as error:
         warn("cannot write the label files: %s" % error)
-        return 3
-    return 0
+        return exit_status.FAILED
+    return exit_status.OK
 
 
 if __name__ == "__main__":

@@ -55,12 +55,10 @@ def write_label_file(path, rows):
         raise
 
 
-def read_stream_frames(path):
-    """{(task, trial): (onset, impact)} of a label file, as 0-based sample
-    indexes of the replayed stream (the file's frames halved, as the harness
-    halves them); None for a trial listed without frames (0 0). An empty
-    task code carries the one of the line before, as in the harness."""
-    frames = {}
+def read_trial_lines(path):
+    """(task, trial, description, onset, impact) of every trial line of a
+    label file, frames as written (100 per second). An empty task code
+    carries the one of the line before, as in the harness."""
     task = None
     try:
         with open(path, newline="", encoding="utf-8", errors="replace") as stream:
@@ -76,9 +74,35 @@ def read_stream_frames(path):
                     trial, onset, impact = int(row[2]), int(row[3]), int(row[4])
                 except (IndexError, ValueError):
                     raise LabelFileError("%s line %d: trial, onset or impact is not a number" % (path, number))
-                known = impact > 0
-                frames[(task, trial)] = ((rates.stream_frame(onset), rates.stream_frame(impact)) if known
-                                         else None)
+                yield task, trial, row[1] if len(row) > 1 else "", onset, impact
     except FileNotFoundError:
         raise LabelFileError("%s: label file not found" % path)
+
+
+def read_stream_frames(path):
+    """{(task, trial): (onset, impact)} of a label file, as 0-based sample
+    indexes of the replayed stream (the file's frames halved, as the harness
+    halves them); None for a trial listed without frames (0 0)."""
+    frames = {}
+    for task, trial, _, onset, impact in read_trial_lines(path):
+        known = impact > 0
+        frames[(task, trial)] = ((rates.stream_frame(onset), rates.stream_frame(impact)) if known else None)
     return frames
+
+
+# A converted data set's description of a trial: the source data set, its
+# own code of the activity and its own name for it ("SisFall D14: Being on
+# one's back change to lateral position, ..."), so that the activity can be
+# named as the source names it, not by the KFall task it is replayed as.
+_SOURCE_ACTIVITY = re.compile(r"(?P<data_set>[A-Za-z][\w-]*) (?P<code>[A-Za-z]*\d+): (?P<name>.+)")
+
+
+def source_activity_description(data_set, code, name):
+    return "%s %s: %s" % (data_set, code, name)
+
+
+def source_activity(description):
+    """(data set, code, name) of a converted trial's description, None for
+    any other description (KFall's own)."""
+    m = _SOURCE_ACTIVITY.fullmatch(description.strip())
+    return (m.group("data_set"), m.group("code"), m.group("name").strip()) if m else None

@@ -25,13 +25,15 @@ RECORDING_COLUMNS = ("folder", "recording", "task", "trial", "dataset", "origina
 # activity's own name and whether it is a fall.
 DESCRIBED_RECORDING_COLUMNS = RECORDING_COLUMNS + ("activity_name", "fall_or_adl")
 # The run folder's own recordings table.
-RUN_RECORDING_COLUMNS = ("recording", "subject_folder", "activity")
+RUN_RECORDING_COLUMNS = ("recording", "subject_folder", "activity", "activity_name")
 
 _SUBJECT_FOLDER_COLUMNS = ("folder", "subject_folder", "subject", "directory")
 _GROUP_COLUMNS = ("age_group", "agegroup", "group", "age_category")
 _ORIGINAL_ID_COLUMNS = ("original_id", "subject_id", "source_id")
+_DATA_SET_COLUMNS = ("dataset", "data_set")
 _RECORDING_COLUMNS = ("recording", "file", "file_name", "filename", "name", "trial")
 _ACTIVITY_COLUMNS = ("activity", "activity_label", "label", "description", "task_description")
+_ACTIVITY_NAME_COLUMNS = ("activity_name",)
 _RECORDING_SUBJECT_COLUMNS = ("subject_folder", "folder", "subject")
 
 
@@ -76,6 +78,7 @@ class SubjectRow:
     folder: str          # the subject folder in the data set (SA51)
     age_group: str       # "" when the table gives none
     original_id: str     # the subject's name in its own data set (SE01), "" when not given
+    dataset: str = ""    # the data set the subject comes from (SisFall), "" when not given
 
 
 def read_subjects(path):
@@ -85,9 +88,11 @@ def read_subjects(path):
     folder_at = _pick(header, _SUBJECT_FOLDER_COLUMNS, path, "subject folder")
     group_at = _pick(header, _GROUP_COLUMNS, path, "age group")
     original_at = next((header.index(c) for c in _ORIGINAL_ID_COLUMNS if c in header), None)
+    data_set_at = next((header.index(c) for c in _DATA_SET_COLUMNS if c in header), None)
     subjects, notes = {}, []
     for number, row in enumerate(rows, start=2):
-        entry = SubjectRow(_cell(row, folder_at), _cell(row, group_at), _cell(row, original_at))
+        entry = SubjectRow(_cell(row, folder_at), _cell(row, group_at), _cell(row, original_at),
+                           _cell(row, data_set_at))
         if not entry.folder:
             notes.append("%s, row %d: no subject folder; left out" % (path, number))
             continue
@@ -108,12 +113,14 @@ def age_groups(subjects):
 
 
 def read_recordings(path):
-    """{recording key: {"activity": ..., "subject": ...}} (entries only for
-    the columns the table has) and the notes on rows left out."""
+    """{recording key: {"activity": ..., "subject": ..., "activity_name": ...}}
+    (entries only for the columns the table has) and the notes on rows left
+    out."""
     header, rows = _read_rows(path)
     name_at = _pick(header, _RECORDING_COLUMNS, path, "recording")
     activity_at = next((header.index(c) for c in _ACTIVITY_COLUMNS if c in header), None)
     subject_at = next((header.index(c) for c in _RECORDING_SUBJECT_COLUMNS if c in header), None)
+    name_of_activity_at = next((header.index(c) for c in _ACTIVITY_NAME_COLUMNS if c in header), None)
     if activity_at is None and subject_at is None:
         raise TableError("%s has neither an activity column (%s) nor a subject column (%s)"
                          % (path, ", ".join(_ACTIVITY_COLUMNS), ", ".join(_RECORDING_SUBJECT_COLUMNS)))
@@ -128,6 +135,8 @@ def read_recordings(path):
             entry["activity"] = _cell(row, activity_at)
         if _cell(row, subject_at):
             entry["subject"] = _cell(row, subject_at)
+        if _cell(row, name_of_activity_at):
+            entry["activity_name"] = _cell(row, name_of_activity_at)
         key = recording_key(name)
         if key in table and table[key] != entry:
             notes.append("%s, row %d: %s is listed twice with different values; the first kept"
@@ -139,7 +148,7 @@ def read_recordings(path):
 
 def write_recordings(path, entries):
     """Writes the recordings table: (recording key, subject folder,
-    activity or "") rows."""
+    activity or "", activity name or "") rows."""
     with open(path, "w", newline="", encoding="utf-8", errors="surrogateescape") as f:
         writer = csv.writer(f)
         writer.writerow(RUN_RECORDING_COLUMNS)

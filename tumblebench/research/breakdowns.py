@@ -190,12 +190,13 @@ class GroupRow:
     label: str
     group: str
     tally: Tally
+    name: str = ""      # an activity's name beside its code
 
 
 @dataclass
 class Research:
     overall: Tally
-    sensitivity_bootstrap: tuple
+    sensitivity_bootstrap: tuple   # None with fewer than estimates.MIN_BOOTSTRAP_SUBJECTS subjects
     specificity_bootstrap: tuple
     bootstrap_subjects: int
     timing: TimingRow
@@ -207,6 +208,10 @@ class Research:
     @property
     def has_groups(self):
         return bool(self.groups)
+
+    @property
+    def too_few_for_bootstrap(self):
+        return self.bootstrap_subjects < estimates.MIN_BOOTSTRAP_SUBJECTS
 
 
 def research(scored, context, resamples=estimates.BOOTSTRAP_RESAMPLES, seed=estimates.BOOTSTRAP_SEED):
@@ -232,8 +237,10 @@ def research(scored, context, resamples=estimates.BOOTSTRAP_RESAMPLES, seed=esti
     groups = [GroupRow(label=g, group=g, tally=tally(by_group[g])) for g in sorted(by_group)]
 
     named = [s for s in subjects if s.label != "(no subject)"]
-    sens_boot = estimates.bootstrap_interval([(s.tally.tp, s.tally.falls) for s in named], resamples, seed)
-    spec_boot = estimates.bootstrap_interval([(s.tally.tn, s.tally.adl) for s in named], resamples, seed)
+    sens_boot = spec_boot = None
+    if len(named) >= estimates.MIN_BOOTSTRAP_SUBJECTS:
+        sens_boot = estimates.bootstrap_interval([(s.tally.tp, s.tally.falls) for s in named], resamples, seed)
+        spec_boot = estimates.bootstrap_interval([(s.tally.tn, s.tally.adl) for s in named], resamples, seed)
 
     # A data set converted from another one may name its own activities
     # (several of them can share one task number).
@@ -242,10 +249,14 @@ def research(scored, context, resamples=estimates.BOOTSTRAP_RESAMPLES, seed=esti
         activity = context.activity_of(rec)
         if activity:
             by_activity.setdefault(activity, []).append(rec)
-    activities = [GroupRow(label=a, group="", tally=tally(by_activity[a])) for a in sorted(by_activity)]
+    activities = [GroupRow(label=a, group="", tally=tally(by_activity[a]),
+                           name=context.activity_name_of(by_activity[a][0]) or "") for a in sorted(by_activity)]
 
-    fall_types = sorted({r.task for r in scored if r.is_fall})
-    timing_by_type = [_timing_row(kfall.type_label(t), [r for r in scored if r.task == t]) for t in fall_types]
+    # Fall types as the data set names them, in task order.
+    by_type = OrderedDict()
+    for rec in sorted((r for r in scored if r.is_fall), key=lambda r: (r.task, context.activity_label(r))):
+        by_type.setdefault(context.activity_label(rec), []).append(rec)
+    timing_by_type = [_timing_row(label, recs) for label, recs in by_type.items()]
     return Research(overall=tally(scored), sensitivity_bootstrap=sens_boot, specificity_bootstrap=spec_boot,
                     bootstrap_subjects=len(named), timing=_timing_row("all fall types", scored),
                     timing_by_type=timing_by_type, subjects=subjects, groups=groups, activities=activities)

@@ -9,7 +9,7 @@ import itertools
 from dataclasses import dataclass, field
 
 from .. import kfall
-from . import estimates, plotting
+from . import estimates, metrics, plotting, research_text
 from .stats import REPORTED_TASKS
 from .summary import format_value
 
@@ -114,7 +114,14 @@ def _name(summary, label):
     return summary.name or label
 
 
-def text_comparison(cmp):
+def change_counts(pairing):
+    """{"better", "worse", "changed"}: how many recordings changed which way."""
+    return {d: sum(1 for f in pairing.flips if f.direction == d) for d in ("better", "worse", "changed")}
+
+
+def text_comparison(cmp, changes=False):
+    """The comparison as text; every changed recording is listed only with
+    `changes` (the CSV always has them)."""
     labels = cmp.labels
     runs = cmp.runs
     if len(runs) == 2:
@@ -131,11 +138,11 @@ def text_comparison(cmp):
                    "".join(" %12s" % cmp.format_delta(name, values[0], v) for v in values[1:]))
     for label, pairing in zip(labels[1:], cmp.against_base):
         out.append("")
-        counts = {d: sum(1 for f in pairing.flips if f.direction == d) for d in ("better", "worse", "changed")}
+        counts = change_counts(pairing)
         against = "" if len(runs) == 2 else " (%s against %s)" % (label, labels[0])
         out.append("  recordings whose outcome changed%s: %d (better %d, worse %d, other %d)"
                    % (against, len(pairing.flips), counts["better"], counts["worse"], counts["changed"]))
-        for f in pairing.flips:
+        for f in pairing.flips if changes else ():
             suffix = "" if f.occurrence == 0 else " (#%d)" % (f.occurrence + 1)
             out.append("    %-7s %s%s  task %02d: %s -> %s" % (f.direction, f.path, suffix, f.task, f.before,
                                                               f.after))
@@ -154,6 +161,9 @@ def text_comparison(cmp):
                       p.right_in_new_only, _p_text(p.p_value)))
     for label, s in zip(labels, runs):
         out.append("  check (%s): %s" % (label, s.check.describe()))
+        in_sample = research_text.in_sample_text(s)
+        if in_sample and in_sample.startswith("WARNING"):
+            out.append("  %s (%s)" % (in_sample, label))
         for note in s.log.notes + s.context.notes:
             out.append("  note (%s): %s" % (label, note))
     return "\n".join(out) + "\n"
@@ -173,13 +183,42 @@ def write_flips_csv(cmp, path):
                             flip.after, flip.direction, _name(pairing.new, label)))
 
 
-def write_pairs_csv(cmp, path):
-    with open(path, "w", newline="", encoding="utf-8", errors="surrogateescape") as f:
-        w = csv.writer(f)
-        w.writerow(("run_a", "run_b", "paired", "right_only_in_a", "right_only_in_b", "mcnemar_exact_p"))
-        for i, j, p in cmp.pairs:
-            w.writerow((_name(p.base, cmp.labels[i]), _name(p.new, cmp.labels[j]), p.paired, p.right_in_base_only,
-                        p.right_in_new_only, "%.6g" % p.p_value))
+def pairs_table(cmp):
+    """(header, rows): McNemar's exact test for every pair of runs."""
+    header = ("run_a", "run_b", "paired", "right_only_in_a", "right_only_in_b", "mcnemar_exact_p")
+    return header, [(_name(p.base, cmp.labels[i]), _name(p.new, cmp.labels[j]), p.paired, p.right_in_base_only,
+                     p.right_in_new_only, p.p_value) for i, j, p in cmp.pairs]
+
+
+def headline_table(cmp):
+    """(header, rows): every run's headline figures (metrics.json's), a row
+    per run, the base first."""
+    rows = [dict(label=label, **_flat(metrics.run_metrics(s, s.context.folder)))
+            for label, s in zip(cmp.labels, cmp.runs)]
+    header = list(rows[0])
+    for row in rows[1:]:
+        header += [k for k in row if k not in header]
+    return tuple(header), [tuple(row.get(k) for k in header) for row in rows]
+
+
+def _flat(fields):
+    return {k: " ".join(map(str, v)) if isinstance(v, list) else v for k, v in fields.items()}
+
+
+def comparison_data(cmp):
+    """The comparison as one JSON object: every run's metrics, the changes
+    against the base, McNemar's test for every pair."""
+    header, rows = pairs_table(cmp)
+    return {
+        "runs": [dict(label=label, **metrics.run_metrics(s, s.context.folder))
+                 for label, s in zip(cmp.labels, cmp.runs)],
+        "changes_against_base": [dict(run=_name(p.new, label), paired=p.paired, changed=len(p.flips),
+                                      better=counts["better"], worse=counts["worse"], other=counts["changed"],
+                                      only_in_base=len(p.only_base), only_in_run=len(p.only_new))
+                                 for label, p, counts in ((label, p, change_counts(p)) for label, p in
+                                                          zip(cmp.labels[1:], cmp.against_base))],
+        "pairs": [dict(zip(header, row)) for row in rows],
+    }
 
 
 def _draw(fig, cmp):

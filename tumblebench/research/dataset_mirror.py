@@ -15,8 +15,8 @@ import shutil
 import subprocess
 from dataclasses import dataclass, field
 
-from .. import kfall
-from ..kfall import spreadsheets, tables
+from .. import children, kfall
+from ..kfall import label_files, spreadsheets, tables
 
 WALK_ARGUMENT = {"all": "-r", "down": "-r1", "adl": "-r2"}
 LINK_MODES = ("auto", "symlink", "hardlink", "copy")
@@ -89,6 +89,49 @@ def find_data_set(root):
             if getattr(data, attribute) is None and os.path.isfile(path):
                 setattr(data, attribute, path)
     return data
+
+
+def data_set_names(data, subjects):
+    """{data set name: subject folders} of the chosen subjects, and where the
+    names come from: the dataset column of the data set's subject table (as
+    the converters write it: SisFall, FallAllD; named in lower case), else
+    "kfall" for a data set with KFall's label spreadsheets; ({}, None) when
+    neither tells."""
+    if data.subjects_table:
+        try:
+            rows, _ = tables.read_subjects(data.subjects_table)
+        except (OSError, tables.TableError):
+            rows = {}
+        named = {s: rows[s].dataset.lower() for s in subjects if s in rows and rows[s].dataset}
+        if named and len(named) == len(subjects):
+            by_name = {}
+            for subject in subjects:
+                by_name.setdefault(named[subject], []).append(subject)
+            return by_name, "the dataset column of %s" % data.subjects_table
+    for folder in data.label_dirs:
+        if any(os.path.isfile(os.path.join(folder, spreadsheets.spreadsheet_name(s))) for s in subjects):
+            return {"kfall": list(subjects)}, "KFall's label spreadsheets in %s" % folder
+    return {}, None
+
+
+def label_activities(walk_root, subjects, kind):
+    """{recording key: (activity code, activity name)} of the trials whose
+    label-file description names the source data set's own activity (as
+    converted data sets write them), and the notes on label files that could
+    not be read."""
+    found, notes = {}, []
+    for subject in subjects:
+        path = os.path.join(walk_root, subject, kfall.label_file_name(subject, kind))
+        if not os.path.isfile(path):
+            continue
+        try:
+            for task, trial, description, _, _ in label_files.read_trial_lines(path):
+                named = label_files.source_activity(description)
+                if named:
+                    found[kfall.recording_key(kfall.recording_name(subject, task, trial))] = named[1:]
+        except label_files.LabelFileError as e:
+            notes.append("activity names: %s" % e)
+    return found, notes
 
 
 def select_subjects(data, lists):
@@ -167,8 +210,8 @@ def build_mirror(data, subjects, data_folder, link_mode="auto", report=None):
     labels = os.path.join(data_folder, kfall.LABEL_DATA)
     mirror = Mirror(walk_root=walk_root)
     if data.layout == "packed":
-        done = subprocess.run([os.path.join(data.root, "unpack.sh"), data_folder] + list(subjects),
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
+        done = children.run([os.path.join(data.root, "unpack.sh"), data_folder] + list(subjects),
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
         if done.returncode != 0:
             raise DataSetError("unpack.sh failed: %s" % done.stdout.strip())
         mirror.placed["unpacked"] = 0
@@ -224,9 +267,8 @@ def convert_labels(walk_root, subjects, kind, converter_dir, report):
         path = os.path.join(folder, kfall.label_file_name(subject, kind))
         if not os.path.isfile(path):
             try:
-                done = subprocess.run(["kfall_label", kfall.label_file_name(subject, "down")], cwd=folder, env=env,
-                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                                      errors="replace")
+                done = children.run(["kfall_label", kfall.label_file_name(subject, "down")], cwd=folder, env=env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
                 for line in done.stdout.splitlines():
                     report("%s: %s" % (subject, line))
                 outcome = "exit status %d" % done.returncode

@@ -11,6 +11,10 @@ Z_95 = 1.959963984540054
 
 BOOTSTRAP_RESAMPLES = 2000
 BOOTSTRAP_SEED = 1
+# Below this many subjects a subject-level bootstrap mostly redraws the few
+# subjects there are (four at 100 % give 100-100 %): the summaries give no
+# such interval and say why.
+MIN_BOOTSTRAP_SUBJECTS = 8
 
 
 def wilson_interval(successes, trials, z=Z_95):

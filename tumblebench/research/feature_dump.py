@@ -7,6 +7,7 @@ import subprocess
 
 import numpy as np
 
+from .. import children, exit_status
 from .rule_replay import RuleInputs
 
 COLUMNS = ("index", "seqno", "acc_x500", "acc_y500", "acc_z500", "gyro_x", "gyro_y", "gyro_z",
@@ -15,7 +16,13 @@ COL = {name: i for i, name in enumerate(COLUMNS)}
 
 
 class DumpError(Exception):
-    """A dump could not be made or read."""
+    """A dump could not be made or read; `status` is the exit status it
+    gives a command (3 when dump_windows refused the model or rule file, as
+    tumblebench does)."""
+
+    def __init__(self, message, status=exit_status.FAILED):
+        super().__init__(message)
+        self.status = status
 
 
 def dump_recordings(tool, pairs, model=None, batch=200):
@@ -30,9 +37,12 @@ def dump_recordings(tool, pairs, model=None, batch=200):
         args = [tool]
         for recording, output in pairs[start:start + batch]:
             args += [recording, output]
-        done = subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, env=env)
+        done = children.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, errors="replace",
+                            env=env)
         if done.returncode != 0:
-            raise DumpError("dump_windows failed: %s" % done.stderr.strip())
+            raise DumpError("dump_windows failed: %s" % done.stderr.strip(),
+                            exit_status.MODEL_REFUSED if done.returncode == exit_status.MODEL_REFUSED
+                            else exit_status.FAILED)
 
 
 def load_dump(path):

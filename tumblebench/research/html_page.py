@@ -16,6 +16,9 @@ td.n { text-align: right; }
 .warn { color: #a00; font-weight: bold; }
 .note { color: #555; }
 img { margin: 4px; border: 1px solid #ddd; }
+.gallery { display: flex; flex-wrap: wrap; gap: 8px; }
+.gallery figure { margin: 0; width: 460px; font-size: 80%; }
+.gallery figure img { margin: 0; width: 448px; }
 """
 
 
@@ -51,29 +54,78 @@ def _check_html(summary):
     return "\n".join(parts)
 
 
-def _manifest_html(manifest):
+def _manifest_html(summary):
+    manifest = summary.context.manifest
+    in_sample = research_text.in_sample_text(summary)
+    warning = ""
+    if in_sample and in_sample.startswith("WARNING"):
+        warning = '<p class="warn">%s</p>\n' % _e(in_sample)
     if not manifest:
-        return ""
-    lines = [line.strip() for line in research_text.provenance_lines(manifest)]
-    rows = [line.split(None, 1) for line in lines]
+        return warning
+    rows = research_text.provenance_rows(manifest)
+    if in_sample and not warning:
+        rows.append(("training", in_sample))
     if manifest.get("arguments"):
         rows.append(("arguments", " ".join(manifest["arguments"])))
-    return "<h2>Run</h2>\n" + _table(("", "value"), rows, numeric_from=9)
+    return warning + "<h2>Run</h2>\n" + _table(("", "value"), rows, numeric_from=9)
 
 
-def summary_page(summary, panels):
+def _gallery_html(gallery):
+    """The gallery's section: a figure per recording that went wrong, up to
+    the cap, with a count of the rest."""
+    from .gallery import KINDS, SINGULAR
+    if gallery is None:
+        return ""
+    counts = ", ".join("%d %s" % (gallery.counts[k], SINGULAR[k] if gallery.counts[k] == 1 else title.lower())
+                       for k, title, _ in KINDS if gallery.counts[k])
+    out = ['<h2 id="gallery">What went wrong%s</h2>' % (": " + _e(counts) if counts else "")]
+    if not gallery.total:
+        out.append('<p class="note">no false alarm, no missed, late or early fall</p>')
+        return "\n".join(out)
+    out.append('<p class="note">each figure: the trace around the first detection (around the labelled impact for a '
+               'miss); red dashed lines: the thresholds of the rule that fired, as the run\'s rule set has them '
+               '(grey dotted for a miss: every rule\'s); red line: the first detection; orange and black: the '
+               'labelled onset and impact</p>')
+    for kind, title, meaning in KINDS:
+        items = gallery.items.get(kind, [])
+        if not gallery.counts[kind]:
+            continue
+        out.append('<h3>%s (%d; %s)</h3>' % (_e(title), gallery.counts[kind], _e(meaning)))
+        out.append('<div class="gallery">')
+        for item in items:
+            rec = item.rec
+            caption = "<b>%s</b> %s, %s" % (_e(rec.path), _e(rec.outcome), _e(item.label))
+            if rec.detected:
+                caption += "<br>mode %d at sample %d: %s" % (rec.first_mode, rec.first_frame, _e(item.rule))
+            if rec.onset > 0:
+                caption += "<br>onset %d, impact %d" % (rec.onset, rec.impact)
+            if item.values:
+                caption += "<br>%s: %s" % ("at the first detection" if rec.detected else "at the centre",
+                                           _e(item.values))
+            image = _img(item.png, "trace of %s" % rec.path) if item.png else \
+                '<p class="warn">%s</p>' % _e(item.why_no_figure)
+            out.append("<figure>%s<figcaption>%s</figcaption></figure>" % (image, caption))
+        out.append("</div>")
+        rest = gallery.counts[kind] - len(items)
+        if rest:
+            out.append('<p class="note">and %d more not shown (run_summary --gallery N shows up to N figures; '
+                       'now %d)</p>' % (rest, gallery.cap))
+    return "\n".join(out)
+
+
+def summary_page(summary, panels, gallery=None):
     log = summary.log
     h = summary.headline()
     research = summary.research
     overall = research.overall
     intervals = [("sensitivity 95% CI (Wilson)", research_text.interval(overall.sensitivity_interval)),
                  ("specificity 95% CI (Wilson)", research_text.interval(overall.specificity_interval)),
-                 ("sensitivity 95%% CI (bootstrap, %d subjects)" % research.bootstrap_subjects,
-                  research_text.interval(research.sensitivity_bootstrap)),
-                 ("specificity 95%% CI (bootstrap, %d subjects)" % research.bootstrap_subjects,
-                  research_text.interval(research.specificity_bootstrap)),
+                 ("sensitivity 95% CI (bootstrap over subjects)",
+                  research_text.bootstrap_text(research.sensitivity_bootstrap, research.bootstrap_subjects)),
+                 ("specificity 95% CI (bootstrap over subjects)",
+                  research_text.bootstrap_text(research.specificity_bootstrap, research.bootstrap_subjects)),
                  ("ADL hours", "n/a" if overall.adl_without_length else "%.2f" % overall.adl_hours)]
-    body = [_check_html(summary), _manifest_html(summary.context.manifest), "<h2>Headline figures</h2>",
+    body = [_check_html(summary), _manifest_html(summary), "<h2>Headline figures</h2>",
             _table(("figure", "value"), [(k, format_value(k, v)) for k, v in h.items()] + intervals)]
     if log.not_found or log.unscored:
         body.append("<h2>Recordings not scored</h2>")
@@ -91,15 +143,19 @@ def summary_page(summary, panels):
         body.append("<h2>Per age group</h2>")
         body.append(_table(*research_text.age_group_table(research)))
     body.append("<h2>Figures</h2>")
+    if not research.timing.labelled:
+        from .summary_figures import NO_TIMING_NOTE
+        body.append('<p class="note">%s</p>' % _e(NO_TIMING_NOTE))
     body.append("\n".join(_img(png, name) for name, png in panels))
     body.append("<h2>Per activity type</h2>")
     rows = []
-    for t, c in summary.per_task().items():
+    for label, t, c in summary.per_activity():
         total = sum(c.values())
-        rows.append((kfall.type_label(t), kfall.task_class(t), total,
+        rows.append((label, kfall.task_class(t), total,
                      *(c[o] for o in ("good", "soso", "early", "late", "fn", "tn", "fp"))))
     body.append(_table(("type", "class", "recordings", "good", "soso", "early", "late", "fn", "tn", "fp"), rows,
                        numeric_from=2))
+    body.append(_gallery_html(gallery))
     trouble = [r for r in log.scored if r.outcome in ("fn", "fp", "early", "late")]
     if trouble:
         body.append("<h2>Troublemakers (fn, fp, early, late)</h2>")

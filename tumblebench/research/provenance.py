@@ -11,6 +11,8 @@ import subprocess
 import sys
 import tempfile
 
+from .. import children
+
 # tumblebench --version prints this on standard error.
 _VERSION = re.compile(r"^tumblebench (?P<version>\S+) \((?P<detector>[^)]*)\), commit (?P<commit>\S+)$", re.M)
 
@@ -27,8 +29,8 @@ def program_version(tumblebench):
     `--version` alone goes on as a label-file run of that name after
     printing the version, so it runs in an empty folder of its own."""
     with tempfile.TemporaryDirectory(prefix="tumblebench_version_") as empty:
-        done = subprocess.run([tumblebench, "--version"], cwd=empty, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.PIPE, text=True, errors="replace")
+        done = children.run([tumblebench, "--version"], cwd=empty, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, text=True, errors="replace")
     m = _VERSION.search(done.stderr)
     if not m:
         return {"version": "unknown", "detector": "unknown", "commit": "unknown", "dirty": None,
@@ -50,26 +52,30 @@ def file_digest(path):
 
 
 def built_in_model(program):
-    """The embedded model's SHA-256 and size: of the model file at the build's
-    commit when this checkout has it and the build was made from a clean
-    tree; otherwise of the file in this checkout, which is said."""
+    """(entry, bytes): the embedded model's SHA-256 and size, of the model
+    file at the build's commit when this checkout has it and the build was
+    made from a clean tree, otherwise of the file in this checkout, which is
+    said; and the bytes hashed (None when there are none)."""
     commit = program.get("commit")
     if commit and commit != "unknown" and program.get("dirty") is False:
-        done = subprocess.run(["git", "-C", REPOSITORY, "show", "%s:%s" % (commit, BUILT_IN_MODEL)],
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        done = children.run(["git", "-C", REPOSITORY, "show", "%s:%s" % (commit, BUILT_IN_MODEL)],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         if done.returncode == 0 and done.stdout:
             return {"source": "built-in", "sha256": hashlib.sha256(done.stdout).hexdigest(),
-                    "size_bytes": len(done.stdout), "hashed": "%s at commit %s" % (BUILT_IN_MODEL, commit)}
+                    "size_bytes": len(done.stdout), "hashed": "%s at commit %s" % (BUILT_IN_MODEL, commit)}, \
+                done.stdout
     path = os.path.join(REPOSITORY, BUILT_IN_MODEL)
     entry = {"source": "built-in"}
-    if os.path.isfile(path):
-        entry["sha256"], entry["size_bytes"] = file_digest(path)
-        entry["hashed"] = ("%s in the working tree; the program embeds the file as it was at build time, "
-                           "which this hash cannot prove (the build commit is not in this checkout, or the "
-                           "build was made from a modified tree)" % path)
-    else:
+    if not os.path.isfile(path):
         entry["hashed"] = "not hashed: %s is not there" % path
-    return entry
+        return entry, None
+    with open(path, "rb") as f:
+        data = f.read()
+    entry["sha256"], entry["size_bytes"] = hashlib.sha256(data).hexdigest(), len(data)
+    entry["hashed"] = ("%s in the working tree; the program embeds the file as it was at build time, "
+                       "which this hash cannot prove (the build commit is not in this checkout, or the "
+                       "build was made from a modified tree)" % path)
+    return entry, data
 
 
 def host():

@@ -2,7 +2,7 @@
 rows), so that the text summary, the HTML page and the CSV files state the
 same numbers in the same words."""
 
-from . import breakdowns
+from . import breakdowns, estimates, metrics
 from .plotting import shorten
 
 
@@ -14,13 +14,17 @@ def interval(bounds):
     return "n/a" if bounds is None else "%.1f-%.1f%%" % (100.0 * bounds[0], 100.0 * bounds[1])
 
 
+def bootstrap_text(bootstrap, subjects):
+    if subjects < estimates.MIN_BOOTSTRAP_SUBJECTS:
+        return "no bootstrap interval: %d subject(s) are too few (it takes %d)" % (
+            subjects, estimates.MIN_BOOTSTRAP_SUBJECTS)
+    return "%s (bootstrap over %d subjects)" % (interval(bootstrap), subjects)
+
+
 def interval_text(wilson, bootstrap, subjects):
     if wilson is None:
         return ""
-    text = "   95%% CI %s (Wilson)" % interval(wilson)
-    if bootstrap is not None:
-        text += ", %s (bootstrap over %d subjects)" % (interval(bootstrap), subjects)
-    return text
+    return "   95%% CI %s (Wilson), %s" % (interval(wilson), bootstrap_text(bootstrap, subjects))
 
 
 def ms(value):
@@ -40,30 +44,54 @@ def per_hour(tally):
     return "n/a" if rate is None else "%.2f" % rate
 
 
-def provenance_lines(manifest):
-    """What produced the run, from its manifest."""
+def provenance_rows(manifest):
+    """(what, value) pairs: what produced the run, from its manifest."""
     if not manifest:
         return []
-    out = []
+    rows = []
     program = manifest.get("tumblebench") or {}
     model = manifest.get("model") or {}
     data = manifest.get("data_set") or {}
     if program:
-        out.append("  program        tumblebench %s, commit %s" % (program.get("version", "?"),
-                                                                   program.get("commit", "?")))
+        rows.append(("program", "tumblebench %s, commit %s" % (program.get("version", "?"),
+                                                               program.get("commit", "?"))))
     if model:
         where = "built-in" if model.get("source") == "built-in" else model.get("path", "?")
-        out.append("  model          %s, sha256 %s, %s bytes" % (where, model.get("sha256", "?"),
-                                                                  model.get("size_bytes", "?")))
+        rows.append(("model", "%s, sha256 %s, %s bytes" % (where, model.get("sha256", "?"),
+                                                           model.get("size_bytes", "?"))))
     if data:
         subjects = data.get("subjects") or []
-        out.append("  data set       %s, %d subject(s)%s" % (data.get("root", "?"), len(subjects),
-                                                             ": " + ", ".join(subjects) if subjects else ""))
+        rows.append(("data set", "%s%s, %d subject(s)%s" % (
+            "%s: " % data["name"] if data.get("name") else "", data.get("root", "?"), len(subjects),
+            ": " + ", ".join(subjects) if subjects else "")))
     if manifest.get("started"):
-        out.append("  run            %s to %s on %s, %s" % (manifest.get("started"), manifest.get("finished", "?"),
-                                                            (manifest.get("host") or {}).get("name", "?"),
-                                                            manifest.get("status", "?")))
-    return out
+        rows.append(("run", "%s to %s on %s, %s" % (manifest.get("started"), manifest.get("finished", "?"),
+                                                    (manifest.get("host") or {}).get("name", "?"),
+                                                    manifest.get("status", "?"))))
+    return rows
+
+
+def provenance_lines(manifest):
+    return ["  %-14s %s" % row for row in provenance_rows(manifest)]
+
+
+def in_sample_text(summary):
+    """Whether the model saw the run's subjects in training, as the model's
+    own record tells it: a warning when it did, a line when it did not or
+    cannot tell; None for a run without a manifest."""
+    context = summary.context
+    if not context.manifest and not context.pooled:
+        return None
+    trained, subjects = (metrics.pooled_in_sample(context.pooled) if context.pooled
+                         else metrics.in_sample(context.manifest))
+    if trained:
+        return ("WARNING: the model was trained on %d of this run's subjects (%s): these figures measure how "
+                "well it fits its training data, not how it does on wearers it never saw"
+                % (len(subjects), ", ".join(subjects)))
+    if trained is False:
+        return "the model was trained on none of this run's subjects (its training record says)"
+    return ("whether the model was trained on this run's subjects is unknown (the model file carries no record "
+            "of its training subjects, or the data set is not known by name)")
 
 
 def fall_lines(summary):

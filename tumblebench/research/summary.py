@@ -12,7 +12,7 @@ from . import breakdowns, console_log, estimates, research_text, run_folder
 from . import stats as stats_mod
 from .plotting import shorten
 
-CSV_COLUMNS = ("path", "subject", "task", "trial", "class", "activity", "detected", "first_frame",
+CSV_COLUMNS = ("path", "subject", "task", "trial", "class", "activity", "activity_name", "detected", "first_frame",
                "first_mode", "onset", "impact", "outcome", "lead_samples", "lead_ms", "detections",
                "samples", "trace", "subject_folder", "age_group", "labelled", "finding", "latency_samples",
                "duration_s")
@@ -31,6 +31,7 @@ def csv_row(rec, context):
         ("trial", "" if trial is None else trial),
         ("class", kfall.task_class(rec.task)),
         ("activity", context.activity_of(rec) or kfall.task_name(rec.task)),
+        ("activity_name", context.activity_name_of(rec) or ""),
         ("detected", int(detected)),
         ("first_frame", rec.first_frame if detected else ""),
         ("first_mode", rec.first_mode if detected else ""),
@@ -91,21 +92,25 @@ class Summary:
         """Lead times of the in-time detections (good and soso), in ms."""
         return [r.lead_ms for r in self.log.scored if r.in_time]
 
-    def per_task(self):
-        """task -> Counter of outcomes, over every scored recording."""
-        by_task = {}
+    def per_activity(self):
+        """(activity label, task, Counter of outcomes) over every scored
+        recording, by task: activities as the data set names them (SisFall's
+        D14 is not KFall's "lie on the bed" that it is replayed as), else
+        KFall's types."""
+        by_label = {}
         for r in self.log.scored:
-            by_task.setdefault(r.task, Counter())[r.outcome] += 1
-        return dict(sorted(by_task.items()))
+            label = self.context.activity_label(r)
+            by_label.setdefault((r.task, label), Counter())[r.outcome] += 1
+        return [(label, task, counts) for (task, label), counts in sorted(by_label.items())]
 
     def false_alarms(self):
-        """(task, false alarms, ADL recordings of that task) for every ADL task in the run."""
-        return [(t, c["fp"], c["fp"] + c["tn"]) for t, c in self.per_task().items() if not kfall.is_fall(t)]
+        """(activity, false alarms, its ADL recordings) for every daily activity in the run."""
+        return [(label, c["fp"], c["fp"] + c["tn"]) for label, t, c in self.per_activity() if not kfall.is_fall(t)]
 
     def misses(self):
-        """(task, misses, fall recordings of that task) for every fall task in the run."""
-        return [(t, c["fn"], sum(c[o] for o in ("good", "soso", "early", "late", "fn")))
-                for t, c in self.per_task().items() if kfall.is_fall(t)]
+        """(activity, misses, its fall recordings) for every fall activity in the run."""
+        return [(label, c["fn"], sum(c[o] for o in ("good", "soso", "early", "late", "fn")))
+                for label, t, c in self.per_activity() if kfall.is_fall(t)]
 
     def first_modes(self):
         """mode -> (fall recordings, ADL recordings) whose first detection was by that mode."""
@@ -176,6 +181,9 @@ def text_summary(summary):
     research = summary.research
     out = ["tumblebench run summary%s" % (": " + summary.name if summary.name else "")]
     out += research_text.provenance_lines(summary.context.manifest)
+    in_sample = research_text.in_sample_text(summary)
+    if in_sample:
+        out.append("  %-14s %s" % ("training", in_sample))
     out.append("  recordings scored  %d  (falls %d, ADL %d)" % (s.scored, summary.falls, summary.adls))
     if log.not_found:
         out.append("  not found          %d  (%s)" % (len(log.not_found),
@@ -208,18 +216,11 @@ def text_summary(summary):
     else:
         out.append("  lead time      no in-time detections")
     out += research_text.breakdown_lines(summary)
-    fa = summary.false_alarms()
-    if fa:
-        out.append("")
-        out.append("  false alarms per activity type")
-        for t, n, total in fa:
-            out.append("    %-60s %s" % (shorten(kfall.type_label(t), 60), _ratio(n, total)))
-    miss = summary.misses()
-    if miss:
-        out.append("")
-        out.append("  misses per fall type")
-        for t, n, total in miss:
-            out.append("    %-60s %s" % (shorten(kfall.type_label(t), 60), _ratio(n, total)))
+    for title, rows in (("false alarms per activity type", summary.false_alarms()),
+                        ("misses per fall type", summary.misses())):
+        if rows:
+            out += ["", "  " + title]
+            out += ["    %-60s %s" % (shorten(label, 60), _ratio(n, total)) for label, n, total in rows]
     modes = summary.first_modes()
     out.append("")
     if modes:
@@ -285,6 +286,7 @@ def pool(summaries, name, bootstrap=None):
         log.notes += ["%s: %s" % (s.name, n) for n in s.log.notes]
         context.recordings.update(s.context.recordings)
         context.subject_groups.update(s.context.subject_groups)
+    context.pooled = [s.context for s in summaries]
     context.notes.append("pooled over %d runs: %s" % (len(summaries), ", ".join(s.name for s in summaries)))
     pooled = Summary(log=log, stats=stats_mod.accumulate(log.scored), check=PooledCheck([s.check for s in summaries]),
                      context=context)

@@ -3,7 +3,6 @@ own for the HTML page."""
 
 import io
 
-from .. import kfall
 from . import plotting
 from .summary import format_value
 
@@ -69,7 +68,7 @@ def _per_type(ax, rows, what, colour):
     if not rows:
         _empty(ax, "no recordings of this class")
         return
-    labels = [plotting.wrap("%02d %s" % (t, kfall.task_name(t)), 38) for t, _, _ in rows]
+    labels = [plotting.wrap(label, 38) for label, _, _ in rows]
     counts = [n for _, n, _ in rows]
     y = list(range(len(rows)))
     totals = [total for _, _, total in rows]
@@ -179,6 +178,17 @@ def draw_timing_by_type(ax, summary):
 PANELS = (("confusion", draw_confusion), ("fall_outcomes", draw_fall_outcomes), ("lead_time", draw_lead_times),
           ("false_alarms", draw_false_alarms), ("misses", draw_misses), ("modes", draw_modes),
           ("subjects", draw_subjects), ("timing_by_type", draw_timing_by_type))
+# Panels of the labelled falls' timing, left out of a run that has none.
+TIMING_PANELS = ("lead_time", "timing_by_type")
+NO_TIMING_NOTE = "no labelled falls (onset and impact): the timing panels are left out"
+
+
+def has_timing(summary):
+    return summary.research.timing.labelled > 0
+
+
+def shown_panels(summary):
+    return [(name, draw) for name, draw in PANELS if has_timing(summary) or name not in TIMING_PANELS]
 
 
 def _empty(ax, text):
@@ -194,22 +204,28 @@ def _integer_axis(axis):
 
 def write_dashboard(summary, path, title=None):
     plt = plotting.pyplot()
-    fig = plt.figure(figsize=(13, 19), layout="constrained")
+    timed = has_timing(summary)
+    fig = plt.figure(figsize=(13, 19 if timed else 15.5), layout="constrained")
     # Rows as subfigures, so that the long type names of the lower rows do
     # not set the margins of the panels above them.
-    top, middle, bottom, last = fig.subfigures(4, 1, height_ratios=[1, 0.8, 1.5, 1.5])
-    ax_conf, ax_out, ax_modes = top.subplots(1, 3)
+    rows = fig.subfigures(4 if timed else 3, 1, height_ratios=[1, 0.8, 1.5, 1.5] if timed else [1, 1.5, 1.5])
+    ax_conf, ax_out, ax_modes = rows[0].subplots(1, 3)
     draw_confusion(ax_conf, summary)
     draw_fall_outcomes(ax_out, summary)
     draw_modes(ax_modes, summary)
-    draw_lead_times(middle.subplots(), summary)
-    ax_fa, ax_miss = bottom.subplots(1, 2)
+    if timed:
+        draw_lead_times(rows[1].subplots(), summary)
+    ax_fa, ax_miss = rows[-2].subplots(1, 2)
     draw_false_alarms(ax_fa, summary)
     draw_misses(ax_miss, summary)
-    ax_subjects, ax_timing = last.subplots(1, 2)
+    if timed:
+        ax_subjects, ax_timing = rows[-1].subplots(1, 2)
+        draw_timing_by_type(ax_timing, summary)
+    else:
+        ax_subjects = rows[-1].subplots()
     draw_subjects(ax_subjects, summary)
-    draw_timing_by_type(ax_timing, summary)
-    fig.suptitle(title or "tumblebench run: %s" % (summary.name or "console log"), fontsize=11)
+    heading = title or "tumblebench run: %s" % (summary.name or "console log")
+    fig.suptitle(heading if timed else "%s\n(%s)" % (heading, NO_TIMING_NOTE), fontsize=11)
     plotting.save(fig, path)
 
 
@@ -217,7 +233,7 @@ def panel_pngs(summary):
     """(name, PNG bytes) of each panel on its own."""
     plt = plotting.pyplot()
     out = []
-    for name, draw in PANELS:
+    for name, draw in shown_panels(summary):
         fig, ax = plt.subplots(figsize=(6.2, 4.2), layout="constrained")
         draw(ax, summary)
         buf = io.BytesIO()

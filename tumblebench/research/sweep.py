@@ -22,7 +22,12 @@ from . import breakdowns, feature_dump, plotting, rule_replay, run_folder
 
 
 class SweepError(Exception):
-    """The run cannot be swept: no dumps, or dumps that do not match it."""
+    """The run cannot be swept: no dumps, or dumps that do not match it;
+    `status` is the exit status it gives."""
+
+    def __init__(self, message, status=2):
+        super().__init__(message)
+        self.status = status
 
 
 @dataclass
@@ -65,7 +70,7 @@ def dump_missing(folder, context, recordings, tool, model, report):
         try:
             feature_dump.dump_recordings(tool, pairs, model=model)
         except feature_dump.DumpError as e:
-            raise SweepError(str(e))
+            raise SweepError(str(e), e.status)
     return len(pairs)
 
 
@@ -166,23 +171,43 @@ def write_csv(points, path):
         writer.writerows(csv_rows(points))
 
 
+def labelled(points):
+    """Whether the swept recordings hold labelled falls, which alone have a
+    good share: a set that only says which trials are falls has none."""
+    return any(p.tally.labelled_falls for p in points)
+
+
+UNLABELLED_NOTE = "no labelled falls (onset and impact): the good share is left out"
+
+
+def _rate(text):
+    return "%s%%" % text if text else "n/a"
+
+
 def text_table(points):
-    out = ["  %6s %6s  %11s  %9s  %14s  %11s" % ("shift", "scale", "sensitivity", "good", "false alarms/h",
-                                                 "specificity")]
+    timed = labelled(points)
+    out = ["  %6s %6s  %11s  %s%14s  %11s" % ("shift", "scale", "sensitivity", "%9s  " % "good" if timed else "",
+                                            "false alarms/h", "specificity")]
     for row in csv_rows(points):
-        shift, scale = row[0], row[1]
-        out.append("  %6s %6s  %10s%%  %8s%%  %14s  %10s%%" % (shift, scale, row[4] or "n/a", row[7] or "n/a",
-                                                              row[13] or "n/a", row[11] or "n/a"))
+        out.append("  %6s %6s  %11s  %s%14s  %11s" % (row[0], row[1], _rate(row[4]),
+                                                    "%9s  " % _rate(row[7]) if timed else "", row[13] or "n/a",
+                                                    _rate(row[11])))
+    if not timed:
+        out.append("  note: " + UNLABELLED_NOTE)
     return "\n".join(out) + "\n"
 
 
 def draw(points, path, title):
     plt = plotting.pyplot()
-    fig, axes = plt.subplots(1, 2, figsize=(12, 5), layout="constrained")
+    panels = [("sensitivity", lambda t: t.sensitivity)]
+    if labelled(points):
+        panels.append(("good share of labelled falls", lambda t: t.good_share))
+    else:
+        title = "%s (%s)" % (title, UNLABELLED_NOTE)
+    fig, axes = plt.subplots(1, len(panels), figsize=(6 * len(panels), 5), layout="constrained", squeeze=False)
     scales = sorted({p.scale for p in points})
     colours = plt.get_cmap("viridis")(np.linspace(0, 0.9, len(scales)))
-    for ax, (what, value) in zip(axes, (("sensitivity", lambda t: t.sensitivity),
-                                        ("good share of labelled falls", lambda t: t.good_share))):
+    for ax, (what, value) in zip(axes[0], panels):
         for scale, colour in zip(scales, colours):
             line = sorted((p for p in points if p.scale == scale), key=lambda p: p.shift)
             xy = [(p.tally.false_alarms_per_hour, 100 * value(p.tally), p.shift) for p in line

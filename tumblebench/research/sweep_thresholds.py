@@ -12,15 +12,17 @@ replay must reproduce the run: at shift 0 and scale 1 every recording's
 first detection and outcome must be what tumblebench printed, or the tool
 stops with exit status 1 and names the recordings that differ.
 
-Exit status: 0; 1 when the replay disagrees with the run; 2 for bad
-arguments or a run that cannot be swept.
+Exit status (tumblebench.exit_status): 0; 1 when the replay disagrees with
+the run; 2 for bad arguments or a run that cannot be swept; 3 when
+dump_windows refused the run's model; 128 + N when stopped by signal N.
 """
 
 import argparse
 import os
 import sys
 
-from . import console_log, run_folder, sweep
+from .. import stop_signals
+from . import console_log, programs, run_folder, sweep
 
 DEFAULT_SHIFTS = "-0.2:0.2:0.05"
 DEFAULT_SCALES = "0.8,0.9,1,1.1,1.2"
@@ -49,6 +51,15 @@ def number_list(text):
 
 
 def main(argv=None):
+    stop_signals.install()
+    try:
+        return sweep_command(argv)
+    except (KeyboardInterrupt, stop_signals.Stopped) as e:
+        say("%s: stopped" % stop_signals.name_of(e))
+        return stop_signals.status_of(e)
+
+
+def sweep_command(argv):
     parser = argparse.ArgumentParser(
         prog="sweep_thresholds",
         description="Replay the decision rules over a run's dumped features with the down score shifted and "
@@ -67,14 +78,21 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     folder = args.run
+    tool = None
     try:
         log_path, found = run_folder.locate(folder)
         if found is None or not os.path.isdir(folder):
             raise run_folder.RunFolderError("%s is not a run folder of evaluate (no %s)"
                                             % (folder, run_folder.MANIFEST))
         context = run_folder.load_context(log_path, folder)
+        manifest = context.manifest or {}
+        if args.dump:
+            # Found before the log is read, the way evaluate finds it: the
+            # build of the run's own tumblebench comes before the checkout's.
+            tool = programs.dump_windows(args.dump_windows, (manifest.get("tumblebench") or {}).get("path"),
+                                         (manifest.get("features") or {}).get("dump_windows"))
         log = console_log.read_log(log_path)
-    except (run_folder.RunFolderError, console_log.LogFormatError) as e:
+    except (run_folder.RunFolderError, console_log.LogFormatError, programs.ProgramNotFound) as e:
         say(str(e))
         return 2
     except OSError as e:
@@ -87,18 +105,13 @@ def main(argv=None):
 
     try:
         if args.dump:
-            manifest = context.manifest or {}
-            tool = (args.dump_windows or (manifest.get("features") or {}).get("dump_windows")
-                    or os.environ.get("TUMBLEBENCH_DUMP"))
-            if not tool or not os.access(tool, os.X_OK):
-                raise sweep.SweepError("no dump_windows program: name it with --dump-windows or TUMBLEBENCH_DUMP")
             model = (manifest.get("model") or {}).get("stored_as")
             sweep.dump_missing(folder, context, recordings, tool, os.path.join(folder, model) if model else None,
                                say)
         data = sweep.load(folder, context, recordings)
     except sweep.SweepError as e:
         say(str(e))
-        return 2
+        return e.status
 
     bad = sweep.disagreements(data)
     if bad:

@@ -17,6 +17,9 @@ import struct
 import flatbuffers
 import numpy as np
 
+from .. import model_record
+from ..flatbuffer_tables import Table as _Table
+
 FILE_IDENTIFIER = b"TFL3"
 SCHEMA_VERSION = 3
 
@@ -361,8 +364,26 @@ def fall_model_description(w1, b1, w2, b2, w3, b3):
     )
 
 
-def write_fall_model(path, w1, b1, w2, b2, w3, b3):
-    data = pack_model(fall_model_description(w1, b1, w2, b2, w3, b3))
+def with_training_subjects(description, subjects):
+    """The model description with the record of the subjects it was trained
+    on ({data set: subject folders}, see tumblebench.model_record) in a
+    metadata entry of its own, replacing an earlier one."""
+    model = dict(description)
+    buffers = list(model["buffers"])
+    metadata = [m for m in model.get("metadata") or [] if m["name"] != model_record.METADATA_NAME]
+    buffers.append(model_record.encode(subjects))
+    metadata.append(dict(name=model_record.METADATA_NAME, buffer=len(buffers) - 1))
+    model.update(buffers=buffers, metadata=metadata)
+    return model
+
+
+def write_fall_model(path, w1, b1, w2, b2, w3, b3, training_subjects=None):
+    """Writes the fall model; with training_subjects ({data set: subject
+    folders}) the file records what it was trained on."""
+    description = fall_model_description(w1, b1, w2, b2, w3, b3)
+    if training_subjects is not None:
+        description = with_training_subjects(description, training_subjects)
+    data = pack_model(description)
     with open(path, "wb") as f:
         f.write(data)
     return data
@@ -370,68 +391,6 @@ def write_fall_model(path, w1, b1, w2, b2, w3, b3):
 
 # ---------------------------------------------------------------------------
 # Reading, for checks: the same description that pack_model takes.
-
-class _Table:
-    def __init__(self, buf, pos):
-        self.buf = buf
-        self.pos = pos
-        vtable = pos - struct.unpack_from("<i", buf, pos)[0]
-        self.vt_size = struct.unpack_from("<H", buf, vtable)[0]
-        self.vtable = vtable
-
-    def _field(self, slot):
-        entry = 4 + 2 * slot
-        if entry >= self.vt_size:
-            return 0
-        return struct.unpack_from("<H", self.buf, self.vtable + entry)[0]
-
-    def has(self, slot):
-        return self._field(slot) != 0
-
-    def scalar(self, slot, fmt, default=0):
-        off = self._field(slot)
-        return default if off == 0 else struct.unpack_from("<" + fmt, self.buf, self.pos + off)[0]
-
-    def _indirect(self, slot):
-        off = self._field(slot)
-        if off == 0:
-            return None
-        at = self.pos + off
-        return at + struct.unpack_from("<I", self.buf, at)[0]
-
-    def table(self, slot):
-        at = self._indirect(slot)
-        return None if at is None else _Table(self.buf, at)
-
-    def vector(self, slot, fmt):
-        at = self._indirect(slot)
-        if at is None:
-            return None
-        n = struct.unpack_from("<I", self.buf, at)[0]
-        return list(struct.unpack_from("<%d%s" % (n, fmt), self.buf, at + 4))
-
-    def bytes_vector(self, slot):
-        at = self._indirect(slot)
-        if at is None:
-            return None
-        n = struct.unpack_from("<I", self.buf, at)[0]
-        return bytes(self.buf[at + 4:at + 4 + n])
-
-    def string(self, slot):
-        raw = self.bytes_vector(slot)
-        return None if raw is None else raw.decode("utf-8")
-
-    def tables(self, slot):
-        at = self._indirect(slot)
-        if at is None:
-            return None
-        n = struct.unpack_from("<I", self.buf, at)[0]
-        out = []
-        for i in range(n):
-            elem = at + 4 + 4 * i
-            out.append(_Table(self.buf, elem + struct.unpack_from("<I", self.buf, elem)[0]))
-        return out
-
 
 def read_model(data):
     """Parses a .tflite file into the description pack_model takes."""
