@@ -81,6 +81,21 @@ class FoldPlanTest(unittest.TestCase):
                 folds.load_plan(path)
 
 
+    def test_a_fold_models_record_names_the_folders_its_training_wearers_are_found_in(self):
+        plan = folds.load_plan(folds.PROJECT_PLAN)
+        train, test = folds.split(plan, 1)
+        record = folds.training_record(train)
+        # Converted data sets are walked by folder: SisFall's elderly and
+        # FallAllD's wearers have folders of their own numbering.
+        self.assertIn("SA51", record["sisfall"])                 # SE01, fold 1
+        self.assertIn("SA71", record["fallalld"])                # S01, fold 1
+        held_out = folds.training_record(test)
+        for dataset in record:
+            self.assertFalse(set(record[dataset]) & set(held_out[dataset]), dataset)
+        with self.assertRaises(folds.PlanError):
+            folds.training_record({"mobifall": ["S01"]})
+
+
 class HarnessCheckTest(unittest.TestCase):
     def test_a_run_agrees_only_where_frame_mode_and_outcome_are_the_cross_validations(self):
         from tumblebench.training import harness_check

@@ -60,3 +60,18 @@ def split(folds, held_out):
     train = subjects_of([f for i, f in enumerate(folds) if i != held_out])
     test = {d: list(s) for d, s in folds[held_out].items()}
     return train, test
+
+
+def training_record(subjects):
+    """The record a model file carries of what it was trained on
+    (model_record): {dataset: [subjects]} of the plan, each subject by the
+    folder a run over the converted data set finds it in (SisFall's SE01 is
+    SA51, FallAllD's S01 is SA71)."""
+    from ..datasets import fallalld, sisfall    # the converters know their folders
+    folder_of = {"kfall": lambda s: s, "sisfall": sisfall.folder_name, "fallalld": fallalld.folder_name}
+    out = {}
+    for dataset, names in subjects.items():
+        if dataset not in folder_of:
+            raise PlanError("data set %r: no folder naming known for the training record" % dataset)
+        out[dataset] = sorted(folder_of[dataset](s) for s in names)
+    return out

@@ -124,8 +124,8 @@ def parse_subjects(selections, plan_folds):
     return out
 
 
-def write_and_score(weights, path, ws, index, score_tool):
-    tflite_writer.write_fall_model(path, *weights)
+def write_and_score(weights, path, ws, index, score_tool, trained_on):
+    tflite_writer.write_fall_model(path, *weights, training_subjects=folds.training_record(trained_on))
     return outcomes.exact_scores(score_tool, path, ws, index)
 
 
@@ -249,7 +249,7 @@ def cross_validate(args, plan_folds, names, derivation):
             weights = fit.with_offset(fitted[key], settings.output_offset)
             index = np.nonzero(in_test[ws.recording])[0]
             path = os.path.join(workdir, "%s_fold%d.tflite" % (name, k + 1))
-            down[index] = write_and_score(weights, path, ws, index, args.score_tool)
+            down[index] = write_and_score(weights, path, ws, index, args.score_tool, train)
             frames, modes, outcome = outcomes.recording_outcomes(ws, down)
             figs = {}
             for dataset in test:
@@ -288,7 +288,8 @@ def train_final(args, plan_folds):
         len(ws.frame)))
     weights = fit.with_offset(fit.fit(ws, np.arange(ws.count), settings, log, label="final "),
                               settings.output_offset)
-    data = tflite_writer.write_fall_model(args.out, *weights)
+    data = tflite_writer.write_fall_model(args.out, *weights,
+                                         training_subjects=folds.training_record(wanted))
     log("wrote %s (%d bytes)" % (args.out, len(data)))
     # The file, run by the project's classifier, must compute what the
     # exported weights compute (float32 sums in another order: rounding only).
