@@ -135,7 +135,7 @@ def resample_to(samples, source_rate_per_s, target_rate_per_s):
     the first at the first input sample's time.
 
     SciPy's polyphase resampler does the work, with a low-pass of the same
-    specification as decimate()'s (flat to 80 % of the new Nyquist frequency,
+    requirements as decimate()'s (flat to 80 % of the new Nyquist frequency,
     60 dB down from it on) and the recording continued with its first and
     last values beyond its ends."""
     samples = np.asarray(samples, dtype=np.float64)
